@@ -1,0 +1,52 @@
+// Per-editor toolkit state (current framebuffer, zoom, mouse, text focus) and
+// the thread-local binding that makes one editor's state the current one.
+#pragma once
+#include "vl_raster.h"
+#include "vl_textedit.h"
+
+struct vl_mouse_t {
+  double a[2];          // absolute pointer position in window pixels
+  double u[2];          // position in world units
+  int window_focus_flag, mouse_focus_flag;
+  int b_lmb, b_rmb, b_mmb;  // button states
+  double wheel;
+};
+
+struct vl_zoom_t {
+  double scale;         // pixels per world unit
+  double offset_x, offset_y;
+  double drawing_thickness;
+  double limit_u[2];    // world coordinates of the bottom-right screen corner
+  double limit_l[2];    // and of the top-left
+};
+
+struct vl_gui_context_t {
+  framebuffer_t *fb;
+  vl_zoom_t zoom;
+  vl_mouse_t mouse;
+  textedit_t *cur_te, *prev_te, *next_te;
+  int initialised;
+};
+
+// The state the current thread draws and reads input with. These are what the
+// toolkit primitives use; a bound context is saved back into when unbound.
+struct vl_thread_state_t {
+  framebuffer_t *fb;
+  vl_zoom_t zoom;
+  vl_mouse_t mouse;
+  textedit_t *cur_te, *prev_te, *next_te;
+};
+vl_thread_state_t &vl_current() noexcept;
+
+// [GUI thread] no allocation
+void vl_gui_context_init(vl_gui_context_t *ctx) noexcept;
+// Unbinds the context if it is the bound one, so no binding outlives it.
+void vl_gui_context_destroy(vl_gui_context_t *ctx) noexcept;
+// Saves the thread state into the bound context, loads ctx (null unbinds) and
+// returns the previously bound context.
+vl_gui_context_t *vl_gui_context_bind(vl_gui_context_t *ctx) noexcept;
+vl_gui_context_t *vl_gui_context_bound() noexcept;
+
+// Rebuilds the zoom record from the window and thickness, and its screen limits.
+void init_zoom(vl_zoom_t *z, const vl_mouse_t *m, double drawing_thickness) noexcept;
+void calc_screen_limits(vl_zoom_t *z) noexcept;
