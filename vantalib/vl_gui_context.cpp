@@ -4,7 +4,14 @@
 #include <cstring>
 
 namespace {
-thread_local vl_thread_state_t t_state{};
+vl_thread_state_t fresh_state() {
+  vl_thread_state_t s{};
+  s.zoom.scale = 1.0;
+  s.zoom.drawing_thickness = 1.0;
+  return s;
+}
+
+thread_local vl_thread_state_t t_state = fresh_state();
 thread_local vl_gui_context_t *t_bound = nullptr;
 
 void save_into(vl_gui_context_t *ctx) {
@@ -40,7 +47,7 @@ void vl_gui_context_destroy(vl_gui_context_t *ctx) noexcept {
   if (!ctx) return;
   if (t_bound == ctx) {
     t_bound = nullptr;
-    t_state = vl_thread_state_t{};
+    t_state = fresh_state();
   }
   ctx->initialised = 0;
 }
@@ -52,7 +59,7 @@ vl_gui_context_t *vl_gui_context_bind(vl_gui_context_t *ctx) noexcept {
   if (ctx)
     load_from(ctx);
   else
-    t_state = vl_thread_state_t{};
+    t_state = fresh_state();
   t_bound = ctx;
   return prev;
 }

@@ -65,7 +65,7 @@ double realdb_to_vol(double rdb) noexcept { return std::pow(10.0, rdb / 20.0); }
 double vol_to_realdb(double vol) noexcept { return 20.0 * std::log10(vol); }
 
 double curve_gain(double d) noexcept {
-  if (d < kFloorDb) return 0.0;
+  if (d <= kFloorDb) return 0.0;  // the linear formula leaves a rounding residue exactly at the floor
   if (d < -60.0) return (d + 60.0 + kNeper) * 0.001 / kNeper;
   if (d <= 60.0) return std::pow(10.0, d / 20.0);
   if (d > 60.0) return 1000.0;
@@ -86,8 +86,8 @@ double db_to_pix(const inst_t *ci, double db, int32_t w, int32_t check) noexcept
   const double vz = ci->vzoom;
   const double p = (((db - kFloorDb) / 128.68588963806502) - kZeroFrac) * vz + zoom_offset(vz);
   double pix = p * (w - 1);
-  if (check) {
-    if (!(pix < double(w))) pix = w - 1;  // truncation >= w, or NaN
+  if (check) {  // keeps the result inside 0..w-1, also for NaN
+    if (!(pix < double(w - 1))) pix = w - 1;
     else if (pix <= 0.0) pix = 0.0;
   }
   return (w - 1) - pix;
@@ -99,7 +99,7 @@ double vol_to_pix(const inst_t *ci, double vol, int32_t w, int32_t check) noexce
   const double p = (d / kRangeDb - kZeroFrac) * vz + zoom_offset(vz);
   double pix = p * (w - 1);
   if (check == 1) {
-    if (!(pix < double(w))) pix = w - 1;
+    if (!(pix < double(w - 1))) pix = w - 1;
     else if (pix <= 0.0) pix = 0.0;
   } else if (check == 2) {
     if (std::trunc(pix) > w + 5) pix = w + 5;
