@@ -1,0 +1,16 @@
+// The transform kernels, compiled for more than one instruction set; the
+// dispatcher picks the fastest one the processor supports, once.
+#pragma once
+#include <cstdint>
+
+struct fft_plan_t;
+
+namespace fft_generic {
+void transform(const fft_plan_t *plan, const double *in, double *out, int32_t n, int32_t method, double norm);
+}
+namespace fft_avx2 {
+void transform(const fft_plan_t *plan, const double *in, double *out, int32_t n, int32_t method, double norm);
+}
+
+// method 0 forward, 1 backward; the plan's twiddles must be prepared for n.
+void fft_transform(const fft_plan_t *plan, const double *in, double *out, int32_t n, int32_t method, double norm);
