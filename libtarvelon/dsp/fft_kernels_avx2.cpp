@@ -1,4 +1,5 @@
 // AVX2 + FMA build of the transform kernels (selected at run time).
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 

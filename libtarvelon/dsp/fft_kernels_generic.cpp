@@ -1,4 +1,5 @@
 // Baseline x86-64 (or any other target) build of the transform kernels.
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
