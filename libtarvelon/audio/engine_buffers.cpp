@@ -5,6 +5,7 @@
 #include "dsp/fft.h"
 #include "dsp/filter_design.h"
 #include "dsp/scales.h"
+#include "io/prefs.h"
 #include "state/eq.h"
 #include "state/params.h"
 #include "system/instance.h"
@@ -159,6 +160,7 @@ void tarvelon_init_audio_runtime_from_bridge(inst_t *ci, const tarvelon_audio_fi
 
 void tarvelon_init_audio_runtime_owned(inst_t *ci) noexcept {
   if (!ci) return;
+  tarvelon_load_prefs(ci, 1);  // may set Resolution and Input Buffer Size before the first build
   const tarvelon_audio_fields_t f = tarvelon_owned_audio_fields(ci);
   tarvelon_init_audio_runtime_from_bridge(ci, &f);
 }

@@ -6,6 +6,7 @@
 #include "dsp/fft.h"
 #include "dsp/filter_design.h"
 #include "dsp/scales.h"
+#include "io/prefs.h"
 #include "state/eq.h"
 #include "state/params.h"
 #include "system/alloc.h"
@@ -73,6 +74,7 @@ void tarvelon_prepare_gui_runtime(inst_t *ci) noexcept {
   if (!ci) return;
   vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
   ci->cpos = static_cast<ctrl_pos_t *>(gc_calloc(ci, kTarvelonControlCount, sizeof(ctrl_pos_t)));
+  tarvelon_load_prefs(ci, 0);
   if (ci->gui_width <= 0 || ci->gui_height <= 0) {
     ci->gui_width = kDefaultGuiWidth;
     ci->gui_height = kDefaultGuiHeight;
