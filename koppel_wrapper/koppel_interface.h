@@ -124,6 +124,8 @@ void koppel_getOutputBusName(TarvelonKoppelPlugin *p, uint32_t bus, char *buf, i
 uint32_t koppel_getLatencyInSamples(TarvelonKoppelPlugin *p) noexcept;
 uint32_t koppel_getTailInSamples(TarvelonKoppelPlugin *p) noexcept;
 void koppel_setSampleRateAndBlockSize(TarvelonKoppelPlugin *p, double rate, uint32_t maxBlock) noexcept;
+// Drops all audio in flight; parameters are kept. [audio thread, active]
+void koppel_reset(TarvelonKoppelPlugin *p) noexcept;
 // [audio thread]
 void koppel_process(TarvelonKoppelPlugin *p, KoppelProcessContext *ctx) noexcept;
 // true only when the whole state was written / a valid state was read. [main thread]

@@ -146,6 +146,10 @@ void koppel_setSampleRateAndBlockSize(TarvelonKoppelPlugin *p, double rate, uint
   tarvelon_reset_audio_runtime_owned(p->ci);
 }
 
+void koppel_reset(TarvelonKoppelPlugin *p) noexcept {
+  if (p) tarvelon_flush_audio_runtime_owned(p->ci);
+}
+
 void koppel_process(TarvelonKoppelPlugin *p, KoppelProcessContext *ctx) noexcept {
   if (!p || !ctx) return;
   tarvelon_koppel_enter_processing();

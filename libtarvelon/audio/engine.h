@@ -48,6 +48,9 @@ void tarvelon_reset_audio_runtime(inst_t *ci, double samplerate, const tarvelon_
 void tarvelon_reset_audio_runtime_from_bridge(inst_t *ci, const tarvelon_audio_fields_t *f) noexcept;
 void tarvelon_reset_audio_runtime_owned(inst_t *ci) noexcept;
 void tarvelon_reset_visual_analyzer_buffers(inst_t *ci) noexcept;
+// Forgets all audio in flight (blocks, accumulator, limiter envelope) without
+// reallocating, so a seek never replays old audio. [audio or main thread]
+void tarvelon_flush_audio_runtime_owned(inst_t *ci) noexcept;
 
 // Per host block or segment. input/output: channel arrays of nframes doubles.
 // [audio thread] no allocation except a rebuild the Resolution/Input Buffer

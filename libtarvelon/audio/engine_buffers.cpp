@@ -211,3 +211,21 @@ void tarvelon_reset_visual_analyzer_buffers(inst_t *ci) noexcept {
   vl_lock_guard proc(ci->proc_reinit_sem);
   tarvelon_resize_visual_analyzer_storage(ci);
 }
+
+void tarvelon_flush_audio_runtime_owned(inst_t *ci) noexcept {
+  if (!ci) return;
+  vl_lock_guard proc(ci->proc_reinit_sem);
+  ci->env = 0.0;
+  ci->env_time = 0.0;
+  if (!ci->audio_buffers_ready) return;
+  const tarvelon_audio_fields_t f = tarvelon_owned_audio_fields(ci);
+  const int32_t N = ci->fft_size_value, needed = ci->needed_samples;
+  // The kernel is the designed filter, not audio: keep it.
+  for (int ch = 0; ch < 2; ch++) {
+    std::memset(f.inter_buffer[ch], 0, sizeof(double) * size_t(N));
+    std::memset(f.convout[ch], 0, sizeof(double) * (size_t(N) + size_t(needed)));
+    std::memset(f.overflow[ch], 0, sizeof(double) * size_t(needed));
+  }
+  ci->gotten_samples = ci->overflow_count = ci->convout_offset = 0;
+  ci->convout_count = needed;
+}

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+#include <dlfcn.h>
+
+#include <cmath>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "koppel_clap.h"
+#include "support/clap_test_host.h"
+#include "tarvelon_koppel.h"
+
+namespace {
+constexpr clap_id kLimiter = 24, kResolution = 22;
+
+struct stereo_f64 {
+  std::vector<double> l, r;
+  void *ch[2];
+  explicit stereo_f64(size_t n, double v = 0.0) : l(n, v), r(n, v), ch{l.data(), r.data()} {}
+};
+struct stereo_f32 {
+  std::vector<float> l, r;
+  void *ch[2];
+  explicit stereo_f32(size_t n, float v = 0.0f) : l(n, v), r(n, v), ch{l.data(), r.data()} {}
+};
+
+struct active_plugin {
+  clap_test_host host{&clap_entry};
+  active_plugin() {
+    EXPECT_TRUE(host.create());
+    EXPECT_TRUE(host.plugin->activate(host.plugin, 44100.0, 1, 512));
+    EXPECT_TRUE(host.plugin->start_processing(host.plugin));
+  }
+  double value(clap_id id) {
+    double v = 0;
+    host.params->get_value(host.plugin, id, &v);
+    return v;
+  }
+};
+}  // namespace
+
+TEST(ClapFactory, OneDescriptorAndOnlyItsId) {
+  clap_test_host host(&clap_entry);
+  ASSERT_NE(host.factory, nullptr);
+  EXPECT_EQ(host.factory->get_plugin_count(host.factory), 1u);
+  EXPECT_EQ(host.factory->get_plugin_descriptor(host.factory, 1), nullptr);
+  const clap_plugin_descriptor_t *d = host.factory->get_plugin_descriptor(host.factory, 0);
+  EXPECT_STREQ(d->name, "Tarvelon Free");
+  EXPECT_TRUE(std::strstr(d->id, ".koppel") != nullptr);
+  EXPECT_EQ(host.factory->create_plugin(host.factory, &host.host, "other.id"), nullptr);
+  clap_host_t old = host.host;
+  old.clap_version.major = 0;
+  EXPECT_EQ(host.factory->create_plugin(host.factory, &old, d->id), nullptr);
+  EXPECT_EQ(clap_entry.get_factory("clap.other"), nullptr);
+}
+
+TEST(ClapProcess, EventsSplitTheBlockAtTheirTimes) {
+  active_plugin a;
+  stereo_f64 warm(256, 0.9), out(256);
+  for (int i = 0; i < 20; i++) clap_run_block(a.host.plugin, 256, warm.ch, out.ch, 2, true, nullptr, nullptr);
+  ASSERT_NEAR(out.l[0], 0.9, 1e-3);  // DC passes the default curve
+  clap_event_list ev;
+  ev.add_param(0, kLimiter, 0.0);
+  ev.add_param(128, kLimiter, -6.0);
+  clap_run_block(a.host.plugin, 256, warm.ch, out.ch, 2, true, &ev, nullptr);
+  for (int i = 0; i < 128; i++) ASSERT_NEAR(out.l[size_t(i)], 0.9, 1e-3) << i;
+  for (int i = 128; i < 256; i++) ASSERT_LE(out.l[size_t(i)], std::pow(10.0, -6.0 / 20.0) + 1e-9) << i;
+}
+
+TEST(ClapProcess, ThirtyTwoAndSixtyFourBitBuffersGiveTheSameAudio) {
+  active_plugin a, b;
+  stereo_f64 in64(4096), out64(4096);
+  stereo_f32 in32(4096), out32(4096);
+  for (size_t i = 0; i < 4096; i++) {
+    in32.l[i] = in32.r[i] = float(std::sin(0.03 * double(i)));
+    in64.l[i] = in64.r[i] = double(in32.l[i]);
+  }
+  for (size_t pos = 0; pos < 4096; pos += 256) {
+    void *i64[2] = {in64.l.data() + pos, in64.r.data() + pos}, *o64[2] = {out64.l.data() + pos, out64.r.data() + pos};
+    void *i32[2] = {in32.l.data() + pos, in32.r.data() + pos}, *o32[2] = {out32.l.data() + pos, out32.r.data() + pos};
+    clap_run_block(a.host.plugin, 256, i64, o64, 2, true, nullptr, nullptr);
+    clap_run_block(b.host.plugin, 256, i32, o32, 2, false, nullptr, nullptr);
+  }
+  for (size_t i = 0; i < 4096; i++) ASSERT_NEAR(out32.l[i], out64.l[i], 1e-6);
+  EXPECT_GT(std::fabs(out64.l[4000]), 1e-3);
+}
+
+TEST(ClapProcess, LateAndZeroFrameEventsAreAppliedAndMonoIsSafe) {
+  active_plugin a;
+  std::vector<float> mono(64, 0.5f), mono_out(64);
+  void *in[1] = {mono.data()}, *out[1] = {mono_out.data()};
+  clap_event_list ev;
+  ev.add_param(63, kLimiter, -3.0);
+  ev.add_param(64, kLimiter, -9.0);  // at the block's end
+  clap_run_block(a.host.plugin, 64, in, out, 1, false, &ev, nullptr);
+  EXPECT_EQ(a.value(kLimiter), -9.0);
+  clap_event_list flushless;
+  flushless.add_param(0, kLimiter, -12.0);
+  clap_run_block(a.host.plugin, 0, in, out, 1, false, &flushless, nullptr);
+  EXPECT_EQ(a.value(kLimiter), -12.0);
+}
+
+TEST(ClapProcess, ResetForgetsAudioInFlight) {
+  active_plugin a;
+  stereo_f64 loud(256, 0.7), silence(256), out(256);
+  for (int i = 0; i < 3; i++) clap_run_block(a.host.plugin, 256, loud.ch, out.ch, 2, true, nullptr, nullptr);
+  a.host.plugin->reset(a.host.plugin);
+  for (int i = 0; i < 8; i++) {
+    clap_run_block(a.host.plugin, 256, silence.ch, out.ch, 2, true, nullptr, nullptr);
+    for (double v : out.l) ASSERT_EQ(v, 0.0);
+  }
+}
+
+TEST(ClapParams, InfoFlagsAndTextRoundTrips) {
+  active_plugin a;
+  clap_param_info_t info;
+  ASSERT_TRUE(a.host.params->get_info(a.host.plugin, 0, &info));
+  EXPECT_EQ(info.flags, CLAP_PARAM_IS_STEPPED | CLAP_PARAM_IS_AUTOMATABLE);
+  ASSERT_TRUE(a.host.params->get_info(a.host.plugin, 8, &info));
+  EXPECT_EQ(info.flags, uint32_t(CLAP_PARAM_IS_AUTOMATABLE));
+  EXPECT_STREQ(info.name, "Band A freq");
+  EXPECT_EQ(info.default_value, 80.0);
+  EXPECT_FALSE(a.host.params->get_info(a.host.plugin, 28, &info));
+  char text[64];
+  ASSERT_TRUE(a.host.params->value_to_text(a.host.plugin, 10, 1000.0, text, sizeof text));
+  EXPECT_STREQ(text, "1000 Hz");
+  double v = 0;
+  ASSERT_TRUE(a.host.params->text_to_value(a.host.plugin, 8, "440 Hz", &v));
+  EXPECT_EQ(v, 440.0);
+  EXPECT_FALSE(a.host.params->text_to_value(a.host.plugin, 8, "warm", &v));
+  clap_audio_port_info_t port;
+  ASSERT_TRUE(a.host.ports->get(a.host.plugin, 0, false, &port));
+  EXPECT_EQ(port.id, 1u);
+  EXPECT_EQ(port.in_place_pair, 0u);
+  EXPECT_STREQ(port.port_type, "stereo");
+  EXPECT_FALSE(a.host.ports->get(a.host.plugin, 1, true, &port));
+  EXPECT_FALSE(a.host.gui->is_api_supported(a.host.plugin, "x11", false));
+}
+
+TEST(ClapParams, FlushAppliesValuesAndSendsQueuedEditorGestures) {
+  active_plugin a;
+  clap_event_list in, out;
+  in.add_param(0, kLimiter, -4.5);
+  a.host.params->flush(a.host.plugin, &in.in, &out.out);
+  EXPECT_EQ(a.value(kLimiter), -4.5);
+
+  TarvelonKoppelPlugin *p = koppel_clap_user_plugin(a.host.plugin);
+  tarvelon_koppel_set_knob_native_value(p, 1, 5.0);  // an editor knob edit on the main thread
+  EXPECT_EQ(a.host.count("params.request_flush"), 1);
+  clap_event_list out2;
+  a.host.params->flush(a.host.plugin, &in.in, &out2.out);
+  ASSERT_EQ(out2.events.size(), 3u);
+  EXPECT_EQ(out2.of_type<clap_event_param_gesture_t>(CLAP_EVENT_PARAM_GESTURE_BEGIN).size(), 1u);
+  const auto values = out2.of_type<clap_event_param_value_t>(CLAP_EVENT_PARAM_VALUE);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0]->param_id, 4u);
+  EXPECT_EQ(values[0]->value, 5.0);
+  EXPECT_EQ(out2.of_type<clap_event_param_gesture_t>(CLAP_EVENT_PARAM_GESTURE_END).size(), 1u);
+}
+
+TEST(ClapState, SavedThroughClapIsTheKoppelStateAndShortStreamsWork) {
+  active_plugin a, b;
+  clap_event_list ev;
+  ev.add_param(0, 5, -7.0);
+  a.host.params->flush(a.host.plugin, &ev.in, nullptr);
+  clap_byte_stream s;
+  s.chunk = 7;
+  ASSERT_TRUE(a.host.state->save(a.host.plugin, &s.out));
+  ASSERT_EQ(s.bytes.size(), 460u);
+  std::vector<uint8_t> direct;
+  ASSERT_TRUE(koppel_saveState(koppel_clap_user_plugin(a.host.plugin), &direct,
+                               [](void *d, const void *buf, int64_t n) -> int64_t {
+                                 auto *v = static_cast<std::vector<uint8_t> *>(d);
+                                 v->insert(v->end(), static_cast<const uint8_t *>(buf),
+                                           static_cast<const uint8_t *>(buf) + n);
+                                 return n;
+                               }));
+  EXPECT_EQ(s.bytes, direct);
+  s.chunk = 3;
+  ASSERT_TRUE(b.host.state->load(b.host.plugin, &s.in));
+  EXPECT_EQ(b.value(5), -7.0);
+  EXPECT_EQ(b.host.count("params.rescan"), 1);
+  clap_byte_stream junk;
+  junk.bytes = {1, 2, 3};
+  EXPECT_FALSE(b.host.state->load(b.host.plugin, &junk.in));
+}
+
+TEST(ClapThreads, MainThreadOnlyCallsNeverComeFromTheAudioThread) {
+  active_plugin a;
+  const int changed_before = a.host.count("latency.changed");
+  std::thread audio([&] {
+    stereo_f64 in(2048, 0.1), out(2048);
+    clap_event_list ev;
+    ev.add_param(0, kResolution, 2.0);  // a rebuild inside process changes the latency
+    clap_run_block(a.host.plugin, 1024, in.ch, out.ch, 2, true, &ev, nullptr);
+    clap_run_block(a.host.plugin, 2048, in.ch, out.ch, 2, true, nullptr, nullptr);  // a larger host block
+  });
+  audio.join();
+  EXPECT_GE(a.host.count("request_restart"), 1);
+  EXPECT_EQ(a.host.count("latency.changed"), changed_before) << "not while active, not from the audio thread";
+  a.host.plugin->deactivate(a.host.plugin);
+  ASSERT_TRUE(a.host.plugin->activate(a.host.plugin, 44100.0, 1, 2048));
+  EXPECT_GT(a.host.count("latency.changed"), changed_before);
+  clap_byte_stream s;
+  a.host.state->save(a.host.plugin, &s.out);
+  a.host.state->load(a.host.plugin, &s.in);
+  EXPECT_TRUE(a.host.main_thread_violations().empty());
+}
+
+TEST(ClapLibrary, TheBuiltFileExportsOnlyTheEntryAndRuns) {
+  void *lib = dlopen(TARVELON_CLAP_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  const auto *entry = static_cast<const clap_plugin_entry_t *>(dlsym(lib, "clap_entry"));
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(dlsym(lib, "koppel_createPlugin"), nullptr);
+  EXPECT_EQ(dlsym(lib, "tarvelon_on_param_change"), nullptr);
+  {
+    clap_test_host host(entry);
+    ASSERT_TRUE(host.create());
+    ASSERT_TRUE(host.plugin->activate(host.plugin, 48000.0, 1, 256));
+    EXPECT_EQ(host.latency->get(host.plugin), 943u);
+    stereo_f32 in(256, 0.25f), out(256);
+    EXPECT_EQ(clap_run_block(host.plugin, 256, in.ch, out.ch, 2, false, nullptr, nullptr), CLAP_PROCESS_CONTINUE);
+  }
+  dlclose(lib);
+}
