@@ -1,0 +1,48 @@
+// A minimal offline CLAP host: loads a .clap through its clap_entry, creates
+// the first plug-in, and runs 64-bit stereo blocks through it.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "clap_abi.h"
+
+class clap_plugin_host {
+ public:
+  ~clap_plugin_host();
+  // Loads and initialises the plug-in; false with `error` set on failure.
+  bool load(const std::string &path, std::string *error);
+  bool activate(double rate, uint32_t block);
+  void deactivate();
+  void reset();
+  uint32_t latency() const;
+  // Processes `frames` frames of two channels (in place allowed). Parameter
+  // events given are applied at frame 0.
+  void process(double *const *in, double *const *out, uint32_t frames);
+
+  // Parameters by the names the host sees.
+  std::vector<std::string> parameter_names() const;
+  bool find_parameter(const std::string &name, clap_id *id) const;
+  bool text_to_value(clap_id id, const std::string &text, double *value) const;
+  void set_parameter(clap_id id, double value);  // applied at the next process
+  double parameter(clap_id id) const;
+
+  bool save_state(std::vector<uint8_t> *bytes) const;
+  bool load_state(const std::vector<uint8_t> &bytes);
+  bool restart_requested() const { return restart_requested_; }
+
+ private:
+  void *lib_ = nullptr;
+  const clap_plugin_entry_t *entry_ = nullptr;
+  const clap_plugin_t *plugin_ = nullptr;
+  const clap_plugin_params_t *params_ = nullptr;
+  const clap_plugin_state_t *state_ = nullptr;
+  const clap_plugin_latency_t *latency_ = nullptr;
+  clap_host_t host_{};
+  bool active_ = false, restart_requested_ = false;
+  struct pending_param {
+    clap_id id;
+    double value;
+  };
+  std::vector<pending_param> pending_;
+  static void on_restart(const clap_host_t *h);
+};
