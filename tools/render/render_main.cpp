@@ -219,6 +219,7 @@ void render_file(clap_plugin_host &plug, const options &o) {
   SNDFILE *out = sf_open(g_partial.c_str(), SFM_WRITE, &out_info);
   if (!out) fail("cannot write " + o.output + ": " + sf_strerror(nullptr));
   sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  sf_command(out, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);  // it carries a timestamp: runs would differ
   bool write_error = false;
   run(
       plug, info.channels, o.block, o.compensate, info.frames,
@@ -241,6 +242,7 @@ void write_wav(const std::string &path, const std::vector<double> &mono, int rat
   g_partial = path + ".part";
   SNDFILE *f = sf_open(g_partial.c_str(), SFM_WRITE, &info);
   if (!f) fail("cannot write " + path + ": " + sf_strerror(nullptr));
+  sf_command(f, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);  // it carries a timestamp: runs would differ
   const bool ok = sf_writef_double(f, mono.data(), sf_count_t(mono.size())) == sf_count_t(mono.size());
   if (sf_close(f) != 0 || !ok) fail("writing " + path + " failed");
   if (std::rename(g_partial.c_str(), path.c_str()) != 0) fail("cannot move the result to " + path);
