@@ -48,7 +48,12 @@ constexpr uid make_uid(uint32_t l1, uint32_t l2, uint32_t l3, uint32_t l4) {
   put(12, l4, 24), put(13, l4, 16), put(14, l4, 8), put(15, l4, 0);
   return u;
 }
-bool uid_equal(const char *a, const uid &b);
+inline bool uid_equal(const char *a, const uid &b) {
+  if (!a) return false;
+  for (size_t i = 0; i < 16; i++)
+    if (a[i] != b.bytes[i]) return false;
+  return true;
+}
 
 inline constexpr uid IID_FUnknown = make_uid(0x00000000, 0x00000000, 0xC0000000, 0x00000046);
 inline constexpr uid IID_IPluginBase = make_uid(0x22888DDB, 0x156E45AE, 0x8358B348, 0x08190625);
