@@ -1,4 +1,6 @@
-// Linear-light pixel rasters and the drawing-target records built on them.
+// Pixel formats, rasters and drawing targets. All drawing is in linear light
+// with 1.0 = 32768 per 16-bit channel; only the final conversion produces
+// gamma-encoded 8-bit pixels.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -7,11 +9,30 @@
 struct lrgb_t {
   uint16_t r, g, b, a;
 };
+// Linear float colour, 1.0 = 1.0.
+struct frgb_t {
+  float r, g, b, a;
+};
+// Gamma-encoded output pixel; in a presented buffer the bytes are b, g, r, 0.
+struct srgb_t {
+  uint8_t r, g, b, a;
+};
+
+struct xy_t {
+  double x, y;
+};
+struct xyi_t {
+  int32_t x, y;
+};
+struct rect_t {
+  xy_t p0, p1;
+};
 
 struct raster_t {
-  lrgb_t *l;   // pixels, row-major, may be null
-  int w, h;    // dimensions in pixels
-  size_t as;   // pixels allocated for l
+  lrgb_t *l;     // linear working plane, may be null
+  int w, h;      // dimensions in pixels
+  size_t as;     // pixels allocated for l
+  srgb_t *srgb;  // output plane (bytes b, g, r, 0 per pixel), may be null
 };
 
 // A drawing target: the raster plus the window primitives may draw into.
@@ -21,3 +42,12 @@ struct framebuffer_t {
   double pixel_scale;
   double window_x0, window_y0, window_x1, window_y1;
 };
+
+// Planes for make_raster.
+enum : int { VL_PLANE_SRGB = 1, VL_PLANE_L = 2 };
+
+// A raster of w×h with the named planes, zero-filled (malloc; free with
+// free_raster). With data non-null the l plane adopts it. [any thread]
+raster_t make_raster(void *data, int w, int h, int mode) noexcept;
+raster_t make_raster_empty() noexcept;
+void free_raster(raster_t *r) noexcept;

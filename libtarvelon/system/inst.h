@@ -19,10 +19,6 @@ struct gc_t {
   void *ptr;
 };
 
-struct rect_t {
-  int32_t x0, y0, x1, y1;
-};
-
 // On-screen position of one knob-panel control.
 struct ctrl_pos_t {
   int32_t gx, gy, ox, oy, oex, oey, type;

@@ -18,7 +18,7 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
   for (raster_t *r : {&ci->fb, &ci->composite, &ci->layout, &ci->finallayout})
     tarvelon_resize_lrgb_raster(ci, r, n, resolution_changed);
   const size_t g = size_t(ci->kVW > 0 ? ci->kVW : 0) * size_t(ci->kVH > 0 ? ci->kVH : 0);
-  raster_t grid{ci->grids_lut, ci->kVW, ci->kVH, ci->grids.as};
+  raster_t grid{ci->grids_lut, ci->kVW, ci->kVH, ci->grids.as, nullptr};
   tarvelon_resize_lrgb_raster(ci, &grid, g, resolution_changed);
   ci->grids_lut = grid.l;
   ci->grids.as = grid.as;

@@ -1,0 +1,255 @@
+// Rasterisation of the gaussian-edged primitives and the output conversion.
+#include "vl_draw.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <mutex>
+#include <random>
+
+#include "vl_gui_context.h"
+
+namespace {
+constexpr double kReach = 3.6;  // beyond 3.6 radii a gaussian edge is below 1/32768
+
+framebuffer_t *target() {
+  framebuffer_t *fb = vl_current().fb;
+  return (fb && fb->r.l && fb->r.w > 0 && fb->r.h > 0) ? fb : nullptr;
+}
+
+bool finite(std::initializer_list<double> v) {
+  for (double x : v)
+    if (!std::isfinite(x)) return false;
+  return true;
+}
+
+int32_t to_coverage(double c) {
+  if (!(c > 0.0)) return 0;
+  return int32_t(std::min(32768L, std::lround(c * 32768.0)));
+}
+
+// Visits pixels whose centres lie in [x0, x1] × [y0, y1], clipped to the
+// raster in floating point before any conversion to integers.
+template <class Cov>
+void shade_box(framebuffer_t *fb, double x0, double y0, double x1, double y1, lrgb_t colour, blend_func_t blend,
+               double intensity, Cov cov) {
+  if (!finite({x0, y0, x1, y1, intensity}) || !blend || intensity == 0.0) return;
+  x0 = std::max(x0, 0.0), y0 = std::max(y0, 0.0);
+  x1 = std::min(x1, double(fb->r.w - 1)), y1 = std::min(y1, double(fb->r.h - 1));
+  if (x0 > x1 || y0 > y1) return;
+  const int ix0 = int(std::ceil(x0)), ix1 = int(std::floor(x1));
+  const int iy0 = int(std::ceil(y0)), iy1 = int(std::floor(y1));
+  for (int y = iy0; y <= iy1; y++) {
+    lrgb_t *row = fb->r.l + size_t(y) * size_t(fb->r.w);
+    for (int x = ix0; x <= ix1; x++) {
+      const int32_t p = to_coverage(cov(double(x), double(y)) * intensity);
+      if (p) blend(&row[x], colour, p);
+    }
+  }
+}
+
+double seg_distance(double px, double py, double ax, double ay, double dx, double dy, double len2) {
+  double t = len2 > 0 ? ((px - ax) * dx + (py - ay) * dy) / len2 : 0.0;
+  t = std::clamp(t, 0.0, 1.0);
+  const double ex = px - (ax + t * dx), ey = py - (ay + t * dy);
+  return std::sqrt(ex * ex + ey * ey);
+}
+
+// Signed distance to a rounded box (negative inside).
+double roundbox_sd(double px, double py, const rect_t &b, double corner) {
+  const double cx = 0.5 * (b.p0.x + b.p1.x), cy = 0.5 * (b.p0.y + b.p1.y);
+  const double hx = 0.5 * std::fabs(b.p1.x - b.p0.x), hy = 0.5 * std::fabs(b.p1.y - b.p0.y);
+  corner = std::clamp(corner, 0.0, std::min(hx, hy));
+  const double qx = std::fabs(px - cx) - (hx - corner), qy = std::fabs(py - cy) - (hy - corner);
+  const double ox = std::max(qx, 0.0), oy = std::max(qy, 0.0);
+  return std::sqrt(ox * ox + oy * oy) + std::min(std::max(qx, qy), 0.0) - corner;
+}
+
+double edge(double sd, double radius) { return 0.5 * std::erfc(sd / radius); }
+
+rect_t normalised(rect_t b) {
+  return {{std::min(b.p0.x, b.p1.x), std::min(b.p0.y, b.p1.y)}, {std::max(b.p0.x, b.p1.x), std::max(b.p0.y, b.p1.y)}};
+}
+}  // namespace
+
+void draw_line_thin(xy_t p1, xy_t p2, double radius, lrgb_t colour, blend_func_t blend, double intensity) noexcept {
+  framebuffer_t *fb = target();
+  if (!fb || !blend || !finite({p1.x, p1.y, p2.x, p2.y, radius, intensity}) || !(radius > 0) || intensity == 0.0)
+    return;
+  const double dx = p2.x - p1.x, dy = p2.y - p1.y, len2 = dx * dx + dy * dy;
+  if (len2 == 0.0) return;
+  const double m = kReach * radius, len = std::sqrt(len2), inv_r = 1.0 / radius;
+  // Walk the major axis (clipped to the raster first, so a line running
+  // millions of pixels off screen costs only what is visible); across it only
+  // the band the gaussian reaches.
+  const bool shallow = std::fabs(dx) >= std::fabs(dy);
+  const double u1 = shallow ? p1.x : p1.y, u2 = shallow ? p2.x : p2.y;
+  const double v1 = shallow ? p1.y : p1.x, v2 = shallow ? p2.y : p2.x;
+  const double du = u2 - u1, dv = v2 - v1;
+  const double half = m * len / std::fabs(du);
+  const int umax = (shallow ? fb->r.w : fb->r.h) - 1, vmax = (shallow ? fb->r.h : fb->r.w) - 1;
+  const double ulo = std::max(std::min(u1, u2) - m, 0.0), uhi = std::min(std::max(u1, u2) + m, double(umax));
+  if (ulo > uhi) return;
+  for (int u = int(std::ceil(ulo)); u <= int(std::floor(uhi)); u++) {
+    const double t = std::clamp((u - u1) / du, 0.0, 1.0);
+    const double vc = v1 + t * dv;
+    const double vlo = std::max(vc - half, 0.0), vhi = std::min(vc + half, double(vmax));
+    if (vlo > vhi) continue;
+    for (int v = int(std::ceil(vlo)); v <= int(std::floor(vhi)); v++) {
+      const int x = shallow ? u : v, y = shallow ? v : u;
+      const double d = seg_distance(x, y, p1.x, p1.y, dx, dy, len2) * inv_r;
+      const int32_t p = to_coverage(std::exp(-d * d) * intensity);
+      if (p) blend(&fb->r.l[size_t(y) * size_t(fb->r.w) + size_t(x)], colour, p);
+    }
+  }
+}
+
+void draw_line_thin_short(xy_t p1, xy_t p2, double u1, double u2, double radius, lrgb_t colour, blend_func_t blend,
+                          double intensity) noexcept {
+  if (!(u1 < u2)) return;
+  const xy_t a{p1.x + u1 * (p2.x - p1.x), p1.y + u1 * (p2.y - p1.y)};
+  const xy_t b{p1.x + u2 * (p2.x - p1.x), p1.y + u2 * (p2.y - p1.y)};
+  draw_line_thin(a, b, radius, colour, blend, intensity);
+}
+
+void draw_circle(int circlemode, xy_t pos, double circrad, double radius, lrgb_t colour, blend_func_t blend,
+                 double intensity) noexcept {
+  framebuffer_t *fb = target();
+  if (!fb || !finite({pos.x, pos.y, circrad, radius}) || !(radius > 0) || circrad < 0) return;
+  const double reach = circrad + kReach * radius, inv_r = 1.0 / radius;
+  if (circlemode == 0) {
+    shade_box(fb, pos.x - reach, pos.y - reach, pos.x + reach, pos.y + reach, colour, blend, intensity,
+              [&](double x, double y) { return edge(std::hypot(x - pos.x, y - pos.y) - circrad, radius); });
+  } else {
+    shade_box(fb, pos.x - reach, pos.y - reach, pos.x + reach, pos.y + reach, colour, blend, intensity,
+              [&](double x, double y) {
+                const double d = (std::hypot(x - pos.x, y - pos.y) - circrad) * inv_r;
+                return std::exp(-d * d);
+              });
+  }
+}
+
+void draw_roundrect(rect_t box, double corner, double radius, lrgb_t colour, blend_func_t blend,
+                    double intensity) noexcept {
+  framebuffer_t *fb = target();
+  if (!fb || !finite({box.p0.x, box.p0.y, box.p1.x, box.p1.y, corner, radius}) || !(radius > 0)) return;
+  const rect_t b = normalised(box);
+  const double m = kReach * radius;
+  shade_box(fb, b.p0.x - m, b.p0.y - m, b.p1.x + m, b.p1.y + m, colour, blend, intensity,
+            [&](double x, double y) { return edge(roundbox_sd(x, y, b, corner), radius); });
+}
+
+void draw_titled_roundrect_frame(xy_t pos, double radius, xyi_t c, xy_t space, lrgb_t colour,
+                                 blend_func_t blend) noexcept {
+  framebuffer_t *fb = target();
+  if (!fb || !finite({pos.x, pos.y, radius, space.x, space.y}) || !(radius > 0)) return;
+  const xy_t outer0{pos.x - 0.5 * (space.x - 3.5) - 0.5, pos.y - 0.5 * (space.y - 3.5) - 3.5};
+  const xy_t outer1{outer0.x + (space.x - 3.5) + (c.x - 1) * space.x, outer0.y + (space.y - 3.5) + (c.y - 1) * space.y};
+  const rect_t outer = normalised({outer0, outer1});
+  const rect_t inner = normalised({{outer0.x + 1.0, outer0.y + 17.5}, {outer1.x - 1.0, outer1.y - 1.0}});
+  const double m = kReach * radius;
+  shade_box(fb, outer.p0.x - m, outer.p0.y - m, outer.p1.x + m, outer.p1.y + m, colour, blend, 1.0,
+            [&](double x, double y) {
+              return std::max(0.0, edge(roundbox_sd(x, y, outer, 9.0), radius) -
+                                       edge(roundbox_sd(x, y, inner, 8.0), radius));
+            });
+}
+
+void draw_black_rect(rect_t box, double radius, double intensity) noexcept {
+  draw_roundrect(box, 0.0, radius, lrgb_t{0, 0, 0, 32768}, blend_blend, intensity);
+}
+
+void blit_sprite(const raster_t *sprite, xyi_t pos, blend_func_t blend, int hmode, int vmode) noexcept {
+  framebuffer_t *fb = target();
+  if (!fb || !sprite || !sprite->l || sprite->w <= 0 || sprite->h <= 0 || !blend) return;
+  const int64_t left = hmode == 0 ? int64_t(pos.x) - sprite->w / 2 : hmode == 2 ? int64_t(pos.x) - sprite->w : pos.x;
+  const int64_t top = vmode == 0 ? int64_t(pos.y) - sprite->h / 2 : vmode == 4 ? int64_t(pos.y) - sprite->h + 1 : pos.y;
+  const int64_t x0 = std::max<int64_t>(left, 0), x1 = std::min<int64_t>(left + sprite->w, fb->r.w);
+  const int64_t y0 = std::max<int64_t>(top, 0), y1 = std::min<int64_t>(top + sprite->h, fb->r.h);
+  for (int64_t y = y0; y < y1; y++) {
+    const lrgb_t *src = sprite->l + size_t(y - top) * size_t(sprite->w) + size_t(x0 - left);
+    lrgb_t *dst = fb->r.l + size_t(y) * size_t(fb->r.w) + size_t(x0);
+    if (blend == blend_solid) {
+      std::copy(src, src + (x1 - x0), dst);
+      continue;
+    }
+    for (int64_t x = x0; x < x1; x++) blend(dst++, *src++, 32768);
+  }
+}
+
+void blit_overlay(const raster_t *layer) noexcept {
+  framebuffer_t *fb = target();
+  if (!fb || !layer || !layer->l) return;
+  const int w = std::min(fb->r.w, layer->w), h = std::min(fb->r.h, layer->h);
+  for (int y = 0; y < h; y++) {
+    const lrgb_t *src = layer->l + size_t(y) * size_t(layer->w);
+    lrgb_t *dst = fb->r.l + size_t(y) * size_t(fb->r.w);
+    for (int x = 0; x < w; x++) {
+      const int64_t a = src[x].a;
+      if (a == 0) continue;
+      if (a >= 32768) {
+        dst[x].r = src[x].r, dst[x].g = src[x].g, dst[x].b = src[x].b;
+        continue;
+      }
+      dst[x].r = uint16_t(dst[x].r + (((int64_t(src[x].r) - dst[x].r) * a) >> 15));
+      dst[x].g = uint16_t(dst[x].g + (((int64_t(src[x].g) - dst[x].g) * a) >> 15));
+      dst[x].b = uint16_t(dst[x].b + (((int64_t(src[x].b) - dst[x].b) * a) >> 15));
+    }
+  }
+}
+
+namespace {
+struct g22_tables {
+  uint16_t encode[65536];  // gamma-2.2 value with five fractional bits, at most 8160
+  int16_t dither[16384];
+};
+const g22_tables &tables() {
+  static g22_tables *t = nullptr;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    t = new g22_tables;
+    for (int v = 0; v < 65536; v++)
+      t->encode[v] = uint16_t(std::min(8160L, std::lround(std::pow(v / 32768.0, 1.0 / 2.2) * 8160.0)));
+    std::mt19937 rng(0x7A2E1Du);
+    std::normal_distribution<double> g(0.0, 1.0);
+    for (int16_t &d : t->dither) d = int16_t(std::lround(g(rng) * 22.6 + 16.0));
+  });
+  return *t;
+}
+
+uint8_t to_byte(int v) { return uint8_t(std::clamp(v >> 5, 0, 255)); }
+}  // namespace
+
+void convert_lrgb_to_g22(int mode) noexcept {
+  framebuffer_t *fb = target();
+  if (!fb || !fb->r.srgb) return;
+  const g22_tables &t = tables();
+  thread_local uint32_t rng = 0x9E3779B9u;
+  auto next = [] {
+    rng ^= rng << 13, rng ^= rng >> 17, rng ^= rng << 5;
+    return rng;
+  };
+  const size_t n = size_t(fb->r.w) * size_t(fb->r.h);
+  uint8_t *out = reinterpret_cast<uint8_t *>(fb->r.srgb);
+  uint32_t idx = next() & 16383, run = 100 + (next() % 1024);
+  for (size_t i = 0; i < n; i++) {
+    const lrgb_t px = fb->r.l[i];
+    int d = 0;
+    if (mode == 1) {
+      if (run-- == 0) {
+        idx = next() & 16383;
+        run = 100 + (next() % 1024);
+      }
+      idx = (idx + 1) & 16383;
+      if (int(px.r) + px.g + px.b > 9) d = t.dither[idx];
+    }
+    out[4 * i + 0] = to_byte(t.encode[px.b] + d);
+    out[4 * i + 1] = to_byte(t.encode[px.g] + d);
+    out[4 * i + 2] = to_byte(t.encode[px.r] + d);
+    out[4 * i + 3] = 0;
+  }
+}
+
+rect_t make_rect_centred(xy_t centre, xy_t size) noexcept {
+  return {{centre.x - 0.5 * size.x, centre.y - 0.5 * size.y}, {centre.x + 0.5 * size.x, centre.y + 0.5 * size.y}};
+}
