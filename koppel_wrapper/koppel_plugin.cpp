@@ -7,6 +7,7 @@
 #include <new>
 
 #include "audio/engine.h"
+#include "graphics/resources.h"
 #include "io/prefs.h"
 #include "system/instance.h"
 #include "tarvelon_koppel.h"
@@ -89,7 +90,10 @@ void process_segment(TarvelonKoppelPlugin *p, KoppelProcessContext *ctx, uint32_
 }  // namespace
 
 void koppel_libraryLoad() noexcept {}
-void koppel_libraryUnload() noexcept {}
+// Process-wide tables and images go once no instance remains.
+void koppel_libraryUnload() noexcept {
+  if (tarvelon_live_instances() == 0) tarvelon_unload_graphics_resources();
+}
 
 TarvelonKoppelPlugin *koppel_createPlugin(KoppelHostContext *host) noexcept {
   auto *p = new (std::nothrow) TarvelonKoppelPlugin();

@@ -217,7 +217,10 @@ const g22_tables &tables() {
   return *t;
 }
 
-uint8_t to_byte(int v) { return uint8_t(std::clamp(v >> 5, 0, 255)); }
+// Full scale stays 255 whatever the dither (as black stays 0).
+uint8_t to_byte(int encoded, int dither) {
+  return encoded >= 8160 ? 255 : uint8_t(std::clamp((encoded + dither) >> 5, 0, 255));
+}
 }  // namespace
 
 void convert_lrgb_to_g22(int mode) noexcept {
@@ -243,9 +246,9 @@ void convert_lrgb_to_g22(int mode) noexcept {
       idx = (idx + 1) & 16383;
       if (int(px.r) + px.g + px.b > 9) d = t.dither[idx];
     }
-    out[4 * i + 0] = to_byte(t.encode[px.b] + d);
-    out[4 * i + 1] = to_byte(t.encode[px.g] + d);
-    out[4 * i + 2] = to_byte(t.encode[px.r] + d);
+    out[4 * i + 0] = to_byte(t.encode[px.b], d);
+    out[4 * i + 1] = to_byte(t.encode[px.g], d);
+    out[4 * i + 2] = to_byte(t.encode[px.r], d);
     out[4 * i + 3] = 0;
   }
 }

@@ -25,6 +25,8 @@ inst_t *tarvelon_create_hosted_plugin_instance(void *owner, int32_t ctrl_count,
 inst_t *tarvelon_create_plugin_instance(void *owner, int32_t ctrl_count, int32_t *instance_index) noexcept;
 // Frees everything the instance owns. Null is ignored. [main thread]
 void tarvelon_destroy_instance(inst_t *ci) noexcept;
+// Instances created and not yet destroyed in this process.
+int32_t tarvelon_live_instances() noexcept;
 
 // Runtime set-up steps of complete creation.
 void tarvelon_prepare_gui_runtime(inst_t *ci) noexcept;

@@ -6,6 +6,7 @@
 #include "dsp/fft.h"
 #include "dsp/filter_design.h"
 #include "dsp/scales.h"
+#include "graphics/resources.h"
 #include "io/prefs.h"
 #include "state/eq.h"
 #include "state/params.h"
@@ -14,6 +15,7 @@
 
 namespace {
 std::atomic<int32_t> g_instance_serial{0};
+std::atomic<int32_t> g_live_instances{0};
 
 constexpr int kDefaultGuiWidth = 1060;
 constexpr int kDefaultGuiHeight = 566;
@@ -58,6 +60,7 @@ inst_t *tarvelon_create_instance(void *owner, int32_t ctrl_count, int32_t *insta
   mouse.a[0] = mouse.a[1] = 1e30;  // far outside any editor
   vl_gui_context_bind(prev);
 
+  g_live_instances.fetch_add(1, std::memory_order_relaxed);
   const int32_t serial = g_instance_serial.fetch_add(1, std::memory_order_relaxed);
   if (instance_index) *instance_index = serial & 0x7fffffff;
   return ci;
@@ -129,6 +132,7 @@ void tarvelon_init_plugin_runtime_owned(inst_t *ci, int32_t index) noexcept {
   vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
   tarvelon_host_bind_draw_bitmap(ci);
   sync_vantalib_framebuffers(ci);
+  tarvelon_load_graphics_resources(ci);
   tarvelon_init_visual_runtime(ci, tarvelon_host_get_sample_rate(ci), &ci->fft_size_value, &ci->ksize_value);
   tarvelon_init_eq_state(ci);
   tarvelon_alloc_audio_buffers_owned(ci);
@@ -182,4 +186,7 @@ void tarvelon_destroy_instance(inst_t *ci) noexcept {
   gc_cleanup(ci);
   ci->~inst_t();
   tv_free(ci);
+  g_live_instances.fetch_sub(1, std::memory_order_relaxed);
 }
+
+int32_t tarvelon_live_instances() noexcept { return g_live_instances.load(std::memory_order_relaxed); }

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "vl_blend.h"
+#include "vl_colour.h"
+#include "vl_draw.h"
+#include "vl_gui_context.h"
+
+namespace {
+// A framebuffer whose pixels sit inside canary rows and columns, so any write
+// outside the raster shows up.
+struct guarded_fb {
+  static constexpr int pad = 8;
+  static constexpr lrgb_t canary = {0xBEEF, 0xBEEF, 0xBEEF, 0xBEEF};
+  int w, h;
+  framebuffer_t fb{};
+  guarded_fb(int w_, int h_) : w(w_), h(h_) {
+    // Whole canary rows before and after the pixel block.
+    inner.assign(size_t(w) * size_t(h) + 2 * size_t(pad * w), canary);
+    fb.r.l = inner.data() + size_t(pad * w);
+    for (size_t i = 0; i < size_t(w) * size_t(h); i++) fb.r.l[i] = lrgb_t{0, 0, 0, 0};
+    fb.r.w = w, fb.r.h = h, fb.w = w, fb.h = h;
+    vl_current().fb = &fb;
+  }
+  ~guarded_fb() { vl_current().fb = nullptr; }
+  std::vector<lrgb_t> inner;
+  bool canaries_intact() const {
+    for (size_t i = 0; i < size_t(pad * w); i++) {
+      const lrgb_t &a = inner[i], &b = inner[inner.size() - 1 - i];
+      if (a.r != canary.r || a.a != canary.a || b.r != canary.r || b.a != canary.a) return false;
+    }
+    return true;
+  }
+  double total_green() const {
+    double s = 0;
+    for (int i = 0; i < w * h; i++) s += fb.r.l[i].g;
+    return s / 32768.0;
+  }
+  const lrgb_t &at(int x, int y) const { return fb.r.l[size_t(y) * size_t(w) + size_t(x)]; }
+};
+}  // namespace
+
+TEST(Blend, ArithmeticIsBitExactAndSaturates) {
+  lrgb_t bg{1000, 20000, 32768, 100};
+  blend_add(&bg, lrgb_t{40000, 100, 65535, 32768}, 32768);
+  EXPECT_EQ(bg.r, 32768);  // saturates, never wraps
+  EXPECT_EQ(bg.g, 20100);
+  EXPECT_EQ(bg.a, 32768);
+  lrgb_t b2{1000, 2000, 3000, 555};
+  blend_blend(&b2, lrgb_t{32768, 0, 16384, 0}, 8192);
+  EXPECT_EQ(b2.r, uint16_t((32768LL * 8192 + 1000LL * 24576) >> 15));
+  EXPECT_EQ(b2.g, uint16_t((2000LL * 24576) >> 15));
+  EXPECT_EQ(b2.a, 555);
+  lrgb_t m{16384, 32768, 8000, 9};
+  blend_mul(&m, lrgb_t{16384, 16384, 32768, 0}, 32768);
+  EXPECT_EQ(m.r, 8192);
+  EXPECT_EQ(m.g, 16384);
+  EXPECT_EQ(m.b, 8000);
+  lrgb_t af{0, 0, 0, 0};
+  blend_alphablendfg(&af, lrgb_t{32768, 32768, 32768, 16384}, 32768);
+  EXPECT_EQ(af.r, 16384);
+  EXPECT_EQ(af.a, 8192);
+  lrgb_t ao{7, 7, 7, 32768};
+  blend_blendalphaonly(&ao, lrgb_t{0, 0, 0, 0}, 16384);
+  EXPECT_EQ(ao.a, 16384);
+  EXPECT_EQ(ao.r, 7);
+}
+
+TEST(Colour, ConstructorsAndBlowout) {
+  EXPECT_EQ(make_colour_lin(1, 0.5, 0, 1).g, 16384);
+  EXPECT_EQ(make_colour_g22rgb_l(255, 0, 128, 255).r, 32768);
+  EXPECT_EQ(make_colour_g22rgb_l(128, 0, 0, 0).r, uint16_t(std::lround(std::pow(128 / 255.0, 2.2) * 32768)));
+  uint32_t r = 100000, g = 100000, b = 100000;  // bright white: clipped to 1.0
+  colour_blowout_int(&r, &g, &b);
+  EXPECT_EQ(r, 32768u);
+  uint32_t r2 = 60000, g2 = 1000, b2 = 1000;  // over-range red keeps its hue, comes into range
+  colour_blowout_int(&r2, &g2, &b2);
+  EXPECT_LE(r2, 32768u);
+  EXPECT_GT(r2, g2);
+  uint32_t big = 4000000000u, z = 0;  // products beyond 32 bits
+  colour_blowout_int(&big, &z, &z);
+  EXPECT_LE(big, 32768u);
+  const frgb_t grey = hsl_to_frgb(120, 0, 0.4, 1, 0);
+  EXPECT_NEAR(grey.r, 0.4, 1e-6);
+  const frgb_t green = hsl_to_frgb(120, 1, 0.4, 1, 0);
+  EXPECT_NEAR(0.16 * green.r + 0.73 * green.g + 0.11 * green.b, 0.4, 1e-6);
+  EXPECT_EQ(rangewrap(370, 0, 360), 10);
+  EXPECT_TRUE(std::isnan(rangewrap(NAN, 0, 1)));
+}
+
+TEST(Primitives, DrawingBeyondEveryEdgeStaysInsideTheRaster) {
+  guarded_fb g(64, 48);
+  const lrgb_t c = make_colour_lin(1, 1, 1, 1);
+  const double far = 5e5;
+  draw_line_thin({-far, -far}, {far, far}, 2.0, c, blend_add, 1.0);
+  draw_line_thin({-10, 24}, {80, 24}, 3.0, c, blend_add, 1.0);
+  draw_line_thin({30, -far}, {31, far}, 1.0, c, blend_add, 1.0);
+  draw_line_thin({NAN, 0}, {10, 10}, 1.0, c, blend_add, 1.0);
+  draw_circle(0, {0, 0}, 40, 1.0, c, blend_add, 1.0);
+  draw_circle(2, {32, 24}, 1e6, 1.0, c, blend_add, 1.0);
+  draw_roundrect({{-100, -100}, {200, 20}}, 10, 1.0, c, blend_blend, 1.0);
+  draw_titled_roundrect_frame({-20, -20}, 1.0, {4, 4}, {40, 40}, c, blend_add);
+  draw_black_rect({{60, 40}, {90, 90}}, 1.0, 0.98);
+  raster_t sprite = make_raster(nullptr, 30, 30, VL_PLANE_L);
+  blit_sprite(&sprite, {-5, -5}, blend_solid, 1, 1);
+  blit_sprite(&sprite, {63, 47}, blend_add, 0, 0);
+  free_raster(&sprite);
+  EXPECT_TRUE(g.canaries_intact());
+}
+
+TEST(Primitives, LineWeightIsProportionalToLengthAndIndependentOfAngle) {
+  std::vector<double> totals;
+  for (double deg : {0.0, 13.0, 30.0, 45.0, 60.0, 77.0, 90.0}) {
+    guarded_fb g(200, 200);
+    const double a = deg * M_PI / 180;
+    const xy_t c{100.3, 99.6};
+    draw_line_thin({c.x - 60 * std::cos(a), c.y - 60 * std::sin(a)}, {c.x + 60 * std::cos(a), c.y + 60 * std::sin(a)},
+                   0.8, make_colour_lin(0, 0.5, 0, 1), blend_add, 1.0);
+    totals.push_back(g.total_green());
+  }
+  // length × the gaussian's integral across, plus the two half-disc caps
+  const double expected = 0.5 * (120.0 * 0.8 * std::sqrt(M_PI) + M_PI * 0.64);
+  for (double t : totals) EXPECT_NEAR(t / totals[0], 1.0, 0.03);
+  EXPECT_NEAR(totals[0] / expected, 1.0, 0.05);
+  guarded_fb shorter(200, 200);
+  draw_line_thin({40, 100}, {100, 100}, 0.8, make_colour_lin(0, 0.5, 0, 1), blend_add, 1.0);
+  EXPECT_NEAR(shorter.total_green() / totals[0], 0.5, 0.03);
+}
+
+TEST(Primitives, DiscCoverageMatchesItsAreaAndShapesAreSymmetric) {
+  guarded_fb g(101, 101);
+  draw_circle(0, {50, 50}, 20, 0.8, make_colour_lin(0, 1, 0, 1), blend_add, 1.0);
+  EXPECT_NEAR(g.total_green() / (M_PI * 400), 1.0, 0.01);
+  for (int d = 0; d < 30; d++) {
+    EXPECT_EQ(g.at(50 + d, 50).g, g.at(50 - d, 50).g);
+    EXPECT_EQ(g.at(50, 50 + d).g, g.at(50 + d, 50).g);
+  }
+  guarded_fb ring(101, 101);
+  draw_circle(2, {50, 50}, 30, 1.0, make_colour_lin(0, 1, 0, 1), blend_add, 1.0);
+  EXPECT_NEAR(ring.total_green() / (2 * M_PI * 30 * std::sqrt(M_PI)), 1.0, 0.02);
+  EXPECT_EQ(ring.at(80, 50).g, ring.at(20, 50).g);
+  EXPECT_EQ(ring.at(50, 80).g, ring.at(50, 20).g);
+}
+
+TEST(Overlay, TransparentLayerLeavesTheTargetBitIdentical) {
+  guarded_fb g(32, 16);
+  for (int i = 0; i < 32 * 16; i++) g.fb.r.l[i] = lrgb_t{uint16_t(i * 37), uint16_t(i * 11), uint16_t(i), 9};
+  const std::vector<lrgb_t> before(g.fb.r.l, g.fb.r.l + 32 * 16);
+  raster_t layer = make_raster(nullptr, 32, 16, VL_PLANE_L);
+  for (int i = 0; i < 32 * 16; i++) layer.l[i] = lrgb_t{30000, 1, 2, 0};
+  blit_overlay(&layer);
+  for (int i = 0; i < 32 * 16; i++) ASSERT_EQ(std::memcmp(&before[size_t(i)], &g.fb.r.l[i], sizeof(lrgb_t)), 0);
+  layer.l[5].a = 32768;
+  blit_overlay(&layer);
+  EXPECT_EQ(g.fb.r.l[5].r, 30000);
+  free_raster(&layer);
+}
+
+TEST(Output, BlackStaysBlackFullScaleIs255AndDitherAveragesToTheExactValue) {
+  framebuffer_t fb{};
+  fb.r = make_raster(nullptr, 256, 256, VL_PLANE_L | VL_PLANE_SRGB);
+  fb.w = fb.h = 256;
+  vl_current().fb = &fb;
+  convert_lrgb_to_g22(1);
+  const uint8_t *out = reinterpret_cast<const uint8_t *>(fb.r.srgb);
+  for (size_t i = 0; i < 256 * 256 * 4; i++) ASSERT_EQ(out[i], 0);
+  for (size_t i = 0; i < 256 * 256; i++) fb.r.l[i] = lrgb_t{40000, 32768, 32768, 0};
+  convert_lrgb_to_g22(1);
+  for (size_t i = 0; i < 256 * 256; i++) ASSERT_EQ(out[4 * i + 2], 255);
+  for (size_t i = 0; i < 256 * 256; i++) fb.r.l[i] = lrgb_t{6000, 6000, 6000, 0};
+  convert_lrgb_to_g22(1);
+  double sum = 0;
+  for (size_t i = 0; i < 256 * 256; i++) sum += out[4 * i + 1];
+  EXPECT_NEAR(sum / (256 * 256), std::pow(6000 / 32768.0, 1 / 2.2) * 255, 0.05);
+  EXPECT_EQ(out[3], 0);
+  vl_current().fb = nullptr;
+  free_raster(&fb.r);
+}
