@@ -48,11 +48,11 @@ void shade_box(framebuffer_t *fb, double x0, double y0, double x1, double y1, lr
   }
 }
 
-double seg_distance(double px, double py, double ax, double ay, double dx, double dy, double len2) {
+double seg_distance2(double px, double py, double ax, double ay, double dx, double dy, double len2) {
   double t = len2 > 0 ? ((px - ax) * dx + (py - ay) * dy) / len2 : 0.0;
   t = std::clamp(t, 0.0, 1.0);
   const double ex = px - (ax + t * dx), ey = py - (ay + t * dy);
-  return std::sqrt(ex * ex + ey * ey);
+  return ex * ex + ey * ey;
 }
 
 // Signed distance to a rounded box (negative inside).
@@ -78,7 +78,7 @@ void draw_line_thin(xy_t p1, xy_t p2, double radius, lrgb_t colour, blend_func_t
     return;
   const double dx = p2.x - p1.x, dy = p2.y - p1.y, len2 = dx * dx + dy * dy;
   if (len2 == 0.0) return;
-  const double m = kReach * radius, len = std::sqrt(len2), inv_r = 1.0 / radius;
+  const double m = kReach * radius, len = std::sqrt(len2), inv_r2 = 1.0 / (radius * radius);
   // Walk the major axis (clipped to the raster first, so a line running
   // millions of pixels off screen costs only what is visible); across it only
   // the band the gaussian reaches.
@@ -97,8 +97,9 @@ void draw_line_thin(xy_t p1, xy_t p2, double radius, lrgb_t colour, blend_func_t
     if (vlo > vhi) continue;
     for (int v = int(std::ceil(vlo)); v <= int(std::floor(vhi)); v++) {
       const int x = shallow ? u : v, y = shallow ? v : u;
-      const double d = seg_distance(x, y, p1.x, p1.y, dx, dy, len2) * inv_r;
-      const int32_t p = to_coverage(std::exp(-d * d) * intensity);
+      const double d2 = seg_distance2(x, y, p1.x, p1.y, dx, dy, len2) * inv_r2;
+      if (d2 > kReach * kReach) continue;
+      const int32_t p = to_coverage(std::exp(-d2) * intensity);
       if (p) blend(&fb->r.l[size_t(y) * size_t(fb->r.w) + size_t(x)], colour, p);
     }
   }
