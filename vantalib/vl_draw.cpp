@@ -204,18 +204,18 @@ struct g22_tables {
   uint16_t encode[65536];  // gamma-2.2 value with five fractional bits, at most 8160
   int16_t dither[16384];
 };
+// Built once per process, in static storage (nothing to free at unload).
 const g22_tables &tables() {
-  static g22_tables *t = nullptr;
+  static g22_tables t;
   static std::once_flag once;
   std::call_once(once, [] {
-    t = new g22_tables;
     for (int v = 0; v < 65536; v++)
-      t->encode[v] = uint16_t(std::min(8160L, std::lround(std::pow(v / 32768.0, 1.0 / 2.2) * 8160.0)));
+      t.encode[v] = uint16_t(std::min(8160L, std::lround(std::pow(v / 32768.0, 1.0 / 2.2) * 8160.0)));
     std::mt19937 rng(0x7A2E1Du);
     std::normal_distribution<double> g(0.0, 1.0);
-    for (int16_t &d : t->dither) d = int16_t(std::lround(g(rng) * 22.6 + 16.0));
+    for (int16_t &d : t.dither) d = int16_t(std::lround(g(rng) * 22.6 + 16.0));
   });
-  return *t;
+  return t;
 }
 
 // Full scale stays 255 whatever the dither (as black stays 0).

@@ -20,11 +20,11 @@
 #pragma GCC diagnostic pop
 
 namespace {
+// Static storage, not heap: a library can be unloaded without leaving it behind.
 const uint16_t *srgb16_table() {
-  static uint16_t *t = nullptr;
+  static uint16_t t[65536];
   static std::once_flag once;
   std::call_once(once, [] {
-    t = new uint16_t[65536];
     for (int v = 0; v < 65536; v++) t[v] = uint16_t(std::lround(srgb_to_linear(v / 65535.0) * 32768.0));
   });
   return t;
