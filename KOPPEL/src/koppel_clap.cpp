@@ -227,39 +227,43 @@ bool push_out(const clap_output_events_t *out, const clap_event_header_t *e) {
   return out && out->try_push && out->try_push(out, e);
 }
 
-bool enqueue_event(KoppelProcessContext *c, const KoppelEvent *e, uint32_t frame) {
-  const clap_output_events_t *out = T(c)->process->out_events;
-  if (!e) return false;
-  switch (e->type) {
+// A KOPPEL event as the matching CLAP output event: gestures, parameter
+// values and MIDI; other types are refused.
+bool push_koppel_event(const clap_output_events_t *out, const KoppelEvent &e, uint32_t frame) {
+  switch (e.type) {
     case KOPPEL_EVENT_PARAM_CHANGE_BEGIN:
     case KOPPEL_EVENT_PARAM_CHANGE_END: {
       clap_event_param_gesture_t g{};
       g.header = {sizeof g, frame, CLAP_CORE_EVENT_SPACE_ID,
-                  uint16_t(e->type == KOPPEL_EVENT_PARAM_CHANGE_BEGIN ? CLAP_EVENT_PARAM_GESTURE_BEGIN
-                                                                      : CLAP_EVENT_PARAM_GESTURE_END),
+                  uint16_t(e.type == KOPPEL_EVENT_PARAM_CHANGE_BEGIN ? CLAP_EVENT_PARAM_GESTURE_BEGIN
+                                                                     : CLAP_EVENT_PARAM_GESTURE_END),
                   0};
-      g.param_id = e->parameter.id;
+      g.param_id = e.parameter.id;
       return push_out(out, &g.header);
     }
     case KOPPEL_EVENT_PARAM_CHANGE_UPDATE: {
       clap_event_param_value_t v{};
       v.header = {sizeof v, frame, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
-      v.param_id = e->parameter.id;
+      v.param_id = e.parameter.id;
       v.note_id = -1;
       v.port_index = v.channel = v.key = -1;
-      v.value = e->parameter.value;
+      v.value = e.parameter.value;
       return push_out(out, &v.header);
     }
     case KOPPEL_EVENT_MIDI: {
       clap_event_midi_t m{};
       m.header = {sizeof m, frame, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_MIDI, 0};
-      m.data[0] = e->midi.status;
-      m.data[1] = e->midi.data1;
-      m.data[2] = e->midi.data2;
+      m.data[0] = e.midi.status;
+      m.data[1] = e.midi.data1;
+      m.data[2] = e.midi.data2;
       return push_out(out, &m.header);
     }
     default: return false;
   }
+}
+
+bool enqueue_event(KoppelProcessContext *c, const KoppelEvent *e, uint32_t frame) {
+  return e && push_koppel_event(T(c)->process->out_events, *e, frame);
 }
 
 void *const *audio_input(KoppelProcessContext *c, uint32_t bus) {
@@ -293,25 +297,8 @@ void apply_remaining_params(CLAPPlugin *cp, const clap_input_events_t *in, uint3
 // Queued editor gestures go out as gesture begin / value / gesture end.
 void send_queued_edits(CLAPPlugin *cp, const clap_output_events_t *out, uint32_t time) {
   KoppelEvent e;
-  while (cp->edits.pop(&e)) {
-    if (e.type == KOPPEL_EVENT_PARAM_CHANGE_BEGIN || e.type == KOPPEL_EVENT_PARAM_CHANGE_END) {
-      clap_event_param_gesture_t g{};
-      g.header = {sizeof g, time, CLAP_CORE_EVENT_SPACE_ID,
-                  uint16_t(e.type == KOPPEL_EVENT_PARAM_CHANGE_BEGIN ? CLAP_EVENT_PARAM_GESTURE_BEGIN
-                                                                     : CLAP_EVENT_PARAM_GESTURE_END),
-                  0};
-      g.param_id = e.parameter.id;
-      push_out(out, &g.header);
-    } else if (e.type == KOPPEL_EVENT_PARAM_CHANGE_UPDATE) {
-      clap_event_param_value_t v{};
-      v.header = {sizeof v, time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
-      v.param_id = e.parameter.id;
-      v.note_id = -1;
-      v.port_index = v.channel = v.key = -1;
-      v.value = e.parameter.value;
-      push_out(out, &v.header);
-    }
-  }
+  while (cp->edits.pop(&e))
+    if (e.type != KOPPEL_EVENT_MIDI) push_koppel_event(out, e, time);
 }
 
 // Plug-in functions.
