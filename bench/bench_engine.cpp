@@ -78,11 +78,11 @@ void BM_FftwOlaReference(benchmark::State &state, engine_case c) {
   }
   std::vector<double> block[2] = {std::vector<double>(static_cast<size_t>(N)), std::vector<double>(static_cast<size_t>(N))};
   std::vector<double> res(static_cast<size_t>(N));
-  auto *spec = static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * size_t(bins)));
+  auto *spectrum = static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * size_t(bins)));
   std::vector<double> ring[2] = {std::vector<double>(static_cast<size_t>(N + needed)),
                                  std::vector<double>(static_cast<size_t>(N + needed))};
-  fftw_plan fwd = fftw_plan_dft_r2c_1d(N, block[0].data(), spec, FFTW_MEASURE);
-  fftw_plan bwd = fftw_plan_dft_c2r_1d(N, spec, res.data(), FFTW_MEASURE);
+  fftw_plan fwd = fftw_plan_dft_r2c_1d(N, block[0].data(), spectrum, FFTW_MEASURE);
+  fftw_plan bwd = fftw_plan_dft_c2r_1d(N, spectrum, res.data(), FFTW_MEASURE);
   for (auto &b : block) std::fill(b.begin(), b.end(), 0.0);
   std::vector<double> l(static_cast<size_t>(n)), r(static_cast<size_t>(n)), ol(static_cast<size_t>(n)),
       orr(static_cast<size_t>(n));
@@ -104,13 +104,13 @@ void BM_FftwOlaReference(benchmark::State &state, engine_case c) {
       gotten += take;
       if (gotten == needed) {
         for (int ch = 0; ch < 2; ch++) {
-          fftw_execute_dft_r2c(fwd, block[ch].data(), spec);
+          fftw_execute_dft_r2c(fwd, block[ch].data(), spectrum);
           for (int k = 0; k < bins; k++) {
-            const double a = spec[k][0], b = spec[k][1], c = kre[size_t(k)], d = kim[size_t(k)];
-            spec[k][0] = a * c - b * d;
-            spec[k][1] = b * c + a * d;
+            const double a = spectrum[k][0], b = spectrum[k][1], c = kre[size_t(k)], d = kim[size_t(k)];
+            spectrum[k][0] = a * c - b * d;
+            spectrum[k][1] = b * c + a * d;
           }
-          fftw_execute_dft_c2r(bwd, spec, res.data());
+          fftw_execute_dft_c2r(bwd, spectrum, res.data());
           const int start = (count + offset) % S, first = std::min(N, S - start);
           double *acc = ring[ch].data();
           for (int i = 0; i < first; i++) acc[start + i] += res[size_t(i)] * scale;
@@ -139,7 +139,7 @@ void BM_FftwOlaReference(benchmark::State &state, engine_case c) {
   state.counters["fft"] = N;
   fftw_destroy_plan(fwd);
   fftw_destroy_plan(bwd);
-  fftw_free(spec);
+  fftw_free(spectrum);
 }
 
 const engine_case k44 = {44100.0, 1.0, 256}, k48 = {48000.0, 1.0, 256}, kBig = {44100.0, 1.0, 4096},

@@ -62,20 +62,20 @@ TEST_P(FftLength, ForwardMatchesLongDoubleDftAndBackwardInvertsIt) {
   const int n = GetParam();
   fft_env env;
   const std::vector<double> x = random_signal(n, unsigned(n) * 7u + 1u);
-  std::vector<double> spec(size_t(n), 0.0);
+  std::vector<double> spectrum(size_t(n), 0.0);
   std::vector<double> in = x;
-  fftp(in.data(), spec.data(), n, 0, env.plan);
+  fftp(in.data(), spectrum.data(), n, 0, env.plan);
 
   const std::vector<int> bins = bins_to_check(n);
   const auto want = reference_dft_bins(x, bins);
   std::vector<std::complex<long double>> got;
-  for (int k : bins) got.push_back(half_complex_bin(spec, k));
+  for (int k : bins) got.push_back(half_complex_bin(spectrum, k));
   EXPECT_LT(relative_error(got, want), 1e-12L) << "n = " << n;
 
   // In place: forward then backward returns the input.
   std::vector<double> y = x;
   fftp(y.data(), y.data(), n, 0, env.plan);
-  for (int i = 0; i < n; i++) ASSERT_EQ(y[size_t(i)], spec[size_t(i)]) << "in-place forward differs at " << i;
+  for (int i = 0; i < n; i++) ASSERT_EQ(y[size_t(i)], spectrum[size_t(i)]) << "in-place forward differs at " << i;
   fftp(y.data(), y.data(), n, 1, env.plan);
   long double num = 0, den = 0;
   for (int i = 0; i < n; i++) {
@@ -88,12 +88,12 @@ TEST_P(FftLength, ForwardMatchesLongDoubleDftAndBackwardInvertsIt) {
 TEST_P(FftInverseLength, BackwardMatchesDirectInverseSum) {
   const int n = GetParam();
   fft_env env;
-  const std::vector<double> spec = random_signal(n, unsigned(n) + 99u);
+  const std::vector<double> spectrum = random_signal(n, unsigned(n) + 99u);
   std::vector<double> x(static_cast<size_t>(n));
-  std::vector<double> in = spec;
+  std::vector<double> in = spectrum;
   fftp(in.data(), x.data(), n, 1, env.plan);
-  EXPECT_EQ(in, spec) << "backward must not change its input";
-  const auto want = reference_inverse_half_complex(spec);
+  EXPECT_EQ(in, spectrum) << "backward must not change its input";
+  const auto want = reference_inverse_half_complex(spectrum);
   long double num = 0, den = 0;
   for (int i = 0; i < n; i++) {
     num += (x[size_t(i)] - want[size_t(i)]) * (x[size_t(i)] - want[size_t(i)]);
