@@ -26,11 +26,17 @@ memory_host *new_host(const engine_case &c) {
   return host;
 }
 
-void BM_ProcessStereo(benchmark::State &state, engine_case c) {
-  memory_host *host = new_host(c);
+// An instance at the case's rate and resolution.
+inst_t *new_instance(memory_host *host, const engine_case &c) {
   inst_t *ci = tarvelon_create_hosted_plugin_instance(nullptr, 16, memory_host::callbacks(), host, nullptr);
   host->set(TV_PARAM_RESOLUTION, c.resolution);
   tarvelon_on_param_change(ci, TV_PARAM_RESOLUTION);
+  return ci;
+}
+
+void BM_ProcessStereo(benchmark::State &state, engine_case c) {
+  memory_host *host = new_host(c);
+  inst_t *ci = new_instance(host, c);
   host->set(TV_PARAM_LIMITER, 60.0);
   const int n = c.host_block;
   std::vector<double> l(static_cast<size_t>(n)), r(static_cast<size_t>(n)), ol(static_cast<size_t>(n)), orr(static_cast<size_t>(n));
@@ -51,13 +57,11 @@ void BM_ProcessStereo(benchmark::State &state, engine_case c) {
   delete host;
 }
 
-// The reference: blocks of `needed` samples zero-padded to N, R2HC, bin
-// product, HC2R, overlap-add into a ring; same buffering as the engine.
+// The reference: blocks of `needed` samples zero-padded to N, FFTW r2c, bin
+// product, c2r, overlap-add into a ring; same buffering as the engine.
 void BM_FftwOlaReference(benchmark::State &state, engine_case c) {
   memory_host *host = new_host(c);
-  inst_t *ci = tarvelon_create_hosted_plugin_instance(nullptr, 16, memory_host::callbacks(), host, nullptr);
-  host->set(TV_PARAM_RESOLUTION, c.resolution);
-  tarvelon_on_param_change(ci, TV_PARAM_RESOLUTION);
+  inst_t *ci = new_instance(host, c);
   const int n = c.host_block;
   {
     std::vector<double> z(static_cast<size_t>(n)), o(static_cast<size_t>(n));
