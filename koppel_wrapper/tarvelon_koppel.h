@@ -32,9 +32,11 @@ struct TarvelonKoppelParam {
   double defaultValue, minValue, maxValue, step, shape;
 };
 
+// Rebound on the editor thread while automation on the audio thread refreshes
+// knob positions, so the binding is atomic too.
 struct TarvelonKoppelControl {
-  bool attached;
-  int32_t paramId;  // -1: none
+  relaxed<bool> attached;
+  relaxed<int32_t> paramId;  // -1: none
   int32_t halfSize;
   relaxed<double> normalizedValue;
   double defaultNormalizedValue;  // -1: the parameter's default
