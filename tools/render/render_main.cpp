@@ -277,9 +277,17 @@ double dtft_magnitude(const std::vector<double> &x, double f, int rate) {
   return std::abs(acc);
 }
 
+// mkdir -p: every missing folder on the way.
+void make_dirs(const std::string &path) {
+  for (size_t pos = path.find('/', 1); ; pos = path.find('/', pos + 1)) {
+    mkdir(path.substr(0, pos).c_str(), 0755);
+    if (pos == std::string::npos) break;
+  }
+}
+
 void demo(clap_plugin_host &plug, const options &o) {
   const int rate = 48000;
-  mkdir(o.demo.c_str(), 0755);
+  make_dirs(o.demo);
   struct stat st{};
   if (stat(o.demo.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) fail("cannot make the folder " + o.demo);
   if (o.sets.empty() && o.state.empty()) {
