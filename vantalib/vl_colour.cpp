@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <numbers>
 
 lrgb_t make_colour_lin(double r, double g, double b, double a) noexcept {
   auto ch = [](double v) { return uint16_t(std::clamp(std::lround(v * 32768.0), 0L, 65535L)); };
@@ -22,7 +23,7 @@ lrgb_t make_colour_g22rgb_l(int r, int g, int b, int a) noexcept {
 frgb_t hsl_to_frgb(double H, double S, double L, int huemode, int secboost) noexcept {
   constexpr double wr = 0.16, wg = 0.73, wb = 0.11;
   double turns;  // hue as a fraction of the circle
-  if (huemode == 0) turns = H / (2.0 * M_PI);
+  if (huemode == 0) turns = H / (2.0 * std::numbers::pi);
   else if (huemode == 1) turns = H / 360.0;
   else turns = H / 3.0;
   turns = rangewrap(turns, 0.0, 1.0);

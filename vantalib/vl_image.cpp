@@ -16,7 +16,7 @@
 #define STB_IMAGE_STATIC
 #define STBI_ONLY_PNG
 #define STBI_NO_STDIO
-#include <stb/stb_image.h>
+#include "stb_image.h"  // Debian libstb-dev
 #pragma GCC diagnostic pop
 
 namespace {
