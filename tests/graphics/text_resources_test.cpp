@@ -125,3 +125,19 @@ TEST(Text, AlignmentClippingAndEmptyStrings) {
   font_t missing{72, 0, 224, 12.0, nullptr, nullptr, nullptr};
   draw(c, &missing, 10, 10, 0, "no sheet");  // skipped, not crashed
 }
+
+TEST(Resources, ABadBundleGivesEmptyImagesAndNoFonts) {
+  tarvelon_unload_graphics_resources();
+  const uint8_t bad[] = "filebal 1.0\nresources/img/logo.png\n3\nabc";
+  tarvelon_load_graphics_resources_from(bad, sizeof bad - 1);
+  const tarvelon_graphics_t &g = tarvelon_graphics();
+  EXPECT_EQ(g.resources.file_count, 0);
+  ASSERT_NE(g.logo, nullptr);
+  EXPECT_EQ(g.logo->w, 0);
+  EXPECT_EQ(g.logo->h, 0);
+  EXPECT_EQ(g.bknob->w, 0);
+  EXPECT_EQ(g.font12, nullptr) << "a font is never built from a missing sheet";
+  tarvelon_unload_graphics_resources();
+  tarvelon_load_graphics_resources(nullptr);  // back to the embedded bundle for whatever runs next
+  EXPECT_EQ(tarvelon_graphics().logo->w, 176);
+}
