@@ -7,22 +7,15 @@
 #include <vector>
 
 #include "koppel_clap.h"
+#include "support/stereo_buffer.h"
 #include "support/clap_test_host.h"
 #include "tarvelon_koppel.h"
 
 namespace {
 constexpr clap_id kLimiter = 24, kResolution = 22;
 
-struct stereo_f64 {
-  std::vector<double> l, r;
-  void *ch[2];
-  explicit stereo_f64(size_t n, double v = 0.0) : l(n, v), r(n, v), ch{l.data(), r.data()} {}
-};
-struct stereo_f32 {
-  std::vector<float> l, r;
-  void *ch[2];
-  explicit stereo_f32(size_t n, float v = 0.0f) : l(n, v), r(n, v), ch{l.data(), r.data()} {}
-};
+using stereo_f64 = stereo_buffer<double>;
+using stereo_f32 = stereo_buffer<float>;
 
 struct active_plugin {
   clap_test_host host{&clap_entry};

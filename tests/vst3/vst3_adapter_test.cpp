@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/stereo_buffer.h"
 #include "support/vst3_test_host.h"
 #include "vl_utf.h"
 
@@ -19,11 +20,7 @@ module &the_module() {
   return m;
 }
 
-struct stereo {
-  std::vector<double> l, r;
-  void *ch[2];
-  explicit stereo(size_t n, double v = 0.0) : l(n, v), r(n, v), ch{l.data(), r.data()} {}
-};
+using stereo = stereo_buffer<double>;
 
 double normalised(instance &p, ParamID id, double plain) { return p.ctrl()->plainParamToNormalized(p.controller, id, plain); }
 }  // namespace

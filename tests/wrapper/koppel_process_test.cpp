@@ -3,26 +3,19 @@
 #include <cmath>
 #include <vector>
 
+#include "support/stereo_buffer.h"
 #include "support/fake_adapter.h"
 #include "system/inst.h"
 
 namespace {
-struct stereo {
-  std::vector<double> l, r;
-  void *chans[2];
-  explicit stereo(size_t n, double fill = 0.0) : l(n, fill), r(n, fill), chans{l.data(), r.data()} {}
-};
-struct stereo_f {
-  std::vector<float> l, r;
-  void *chans[2];
-  explicit stereo_f(size_t n, float fill = 0.0f) : l(n, fill), r(n, fill), chans{l.data(), r.data()} {}
-};
+using stereo = stereo_buffer<double>;
+using stereo_f = stereo_buffer<float>;
 }  // namespace
 
 TEST(WrapperProcess, BlockIsCutAtEveryEventAndEachEventPrecedesItsSegment) {
   test_plugin t;
   stereo in(512), out(512);
-  fake_block b(512, true, in.chans, 2, out.chans, 2);
+  fake_block b(512, true, in.ch, 2, out.ch, 2);
   b.add_param(0, 24, -1.0);
   b.add_param(100, 24, -2.0);
   b.add_param(300, 24, -3.0);
@@ -36,7 +29,7 @@ TEST(WrapperProcess, BlockIsCutAtEveryEventAndEachEventPrecedesItsSegment) {
 TEST(WrapperProcess, SegmentEndsAreClippedAndNeverGoBackwards) {
   test_plugin t;
   stereo in(256), out(256);
-  fake_block b(256, true, in.chans, 2, out.chans, 2);
+  fake_block b(256, true, in.ch, 2, out.ch, 2);
   KoppelEvent beyond{};
   beyond.type = KOPPEL_EVENT_PROCESS_AUDIO;
   beyond.processAudio.endFrame = 100000;
@@ -80,7 +73,7 @@ TEST(WrapperProcess, LongBlocksGoInPiecesAndUnprocessableSegmentsAreSilent) {
   test_plugin t;
   const size_t n = 20000;
   stereo in(n, 0.25), out(n, 7.0);
-  fake_block b(uint32_t(n), true, in.chans, 2, out.chans, 2);
+  fake_block b(uint32_t(n), true, in.ch, 2, out.ch, 2);
   koppel_process(t.p, &b.ctx);
   EXPECT_LE(t.p->processCapacity, kKoppelMaxSegment);
   for (double v : out.l) ASSERT_TRUE(std::isfinite(v) && v != 7.0);
@@ -88,7 +81,7 @@ TEST(WrapperProcess, LongBlocksGoInPiecesAndUnprocessableSegmentsAreSilent) {
   inst_t *core = t.p->ci;
   t.p->ci = nullptr;
   stereo out2(64, 7.0);
-  fake_block b2(64, true, in.chans, 2, out2.chans, 2);
+  fake_block b2(64, true, in.ch, 2, out2.ch, 2);
   koppel_process(t.p, &b2.ctx);
   for (double v : out2.r) ASSERT_EQ(v, 0.0);
   t.p->ci = core;
