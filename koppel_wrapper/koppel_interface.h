@@ -145,3 +145,9 @@ double koppel_denormaliseParameterValue(TarvelonKoppelPlugin *p, uint32_t id, do
 void koppel_parameterValueToString(TarvelonKoppelPlugin *p, uint32_t id, char *buf, int32_t size,
                                    double value) noexcept;
 double koppel_parameterStringToValue(TarvelonKoppelPlugin *p, uint32_t id, const char *text) noexcept;
+
+// One editor frame of width × height into pixels (0x00RRGGBB, top row first)
+// without a window; false for a size outside the editor's limits. [main thread]
+bool koppel_drawSnapshot(TarvelonKoppelPlugin *p, uint32_t width, uint32_t height, uint32_t *pixels) noexcept;
+// Keeps the spectrum analyser capturing as if an editor were open. [main thread]
+void koppel_keepEditorInputLive(TarvelonKoppelPlugin *p) noexcept;

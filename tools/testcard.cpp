@@ -2,13 +2,12 @@
 // lines at several radii and angles, discs and rings, round rectangles, the
 // titled frame, each blend, text in the four fonts and alignments, knob frames,
 // the clip light, logo and shadow. usage: tarvelon_testcard OUT.png
-#include <png.h>
-
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "graphics/resources.h"
+#include "png_out.h"
 #include "graphics/text.h"
 #include "vl_colour.h"
 #include "vl_draw.h"
@@ -24,29 +23,6 @@ void label(raster_t *r, font_t *f, double x, double y, int mode, const char *s) 
   blit_text(&t, r, make_colour_lin(0.8, 0.8, 0.8, 1), 1.0);
 }
 
-bool write_png(const char *path, const framebuffer_t &fb) {
-  FILE *f = std::fopen(path, "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) return false;
-  png_init_io(png, f);
-  png_set_IHDR(png, info, W, H, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  std::vector<uint8_t> row(size_t(W) * 3);
-  const uint8_t *px = reinterpret_cast<const uint8_t *>(fb.r.srgb);
-  for (int y = 0; y < H; y++) {
-    for (int x = 0; x < W; x++) {  // presented bytes are b, g, r, 0
-      const uint8_t *p = px + (size_t(y) * W + size_t(x)) * 4;
-      row[size_t(x) * 3] = p[2], row[size_t(x) * 3 + 1] = p[1], row[size_t(x) * 3 + 2] = p[0];
-    }
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(f) == 0;
-}
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -106,17 +82,18 @@ int main(int argc, char **argv) {
   raster_t frame = *g.bknob;
   for (int k = 0; k < 5; k++) {
     frame.l = g.bknob->l + size_t(k * 47) * 3600;
-    blit_sprite(&frame, {640 + k * 70, 420}, blend_solid, 0, 0);
+    blit_sprite(&frame, {640 + k * 70, 420}, blend_add, 0, 0);
   }
   blit_sprite(g.light, {1000, 420}, blend_alphablendfg, 0, 0);
   blit_sprite(g.logo, {860, 520}, blend_add, 0, 0);
   raster_t shade = *g.shade;
   blit_sprite(&shade, {120, 480}, blend_mul, 0, 0);
   convert_lrgb_to_g22(1);
-  const bool ok = write_png(out, fb);
+  std::string error;
+  const bool ok = write_presented_png(out, reinterpret_cast<const uint8_t *>(fb.r.srgb), W, H, &error);
   free_raster(&fb.r);
   if (!ok) {
-    std::fprintf(stderr, "cannot write %s\n", out);
+    std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
   std::printf("wrote %s\n", out);

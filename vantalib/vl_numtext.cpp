@@ -1,6 +1,7 @@
 #include "vl_numtext.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 size_t vl_format_g(char *buf, size_t size, double v, int precision) noexcept {
@@ -12,6 +13,36 @@ size_t vl_format_g(char *buf, size_t size, double v, int precision) noexcept {
   std::memcpy(buf, tmp, n);
   buf[n] = 0;
   return n;
+}
+
+size_t vl_format_fixed(char *buf, size_t size, double v, int precision, bool plus, int width, bool left) noexcept {
+  if (!buf || size < 1) return 0;
+  char tmp[400];  // a fixed double of any magnitude fits
+  size_t n = 0;
+  if (plus && !std::signbit(v) && !std::isnan(v)) tmp[n++] = '+';
+  if (precision < 0) precision = 0;
+  if (precision > 40) precision = 40;
+  if (std::isnan(v) || std::isinf(v)) {
+    const char *s = std::isnan(v) ? "nan" : (v < 0 ? "-inf" : "inf");
+    const size_t l = std::strlen(s);
+    std::memcpy(tmp + n, s, l);
+    n += l;
+  } else {
+    const auto r = std::to_chars(tmp + n, tmp + sizeof tmp, v, std::chars_format::fixed, precision);
+    n = r.ec == std::errc() ? size_t(r.ptr - tmp) : 0;
+  }
+  const size_t pad = width > 0 && size_t(width) > n ? size_t(width) - n : 0;
+  size_t out = 0;
+  auto put = [&](char c) {
+    if (out + 1 < size) buf[out++] = c;
+  };
+  if (!left)
+    for (size_t i = 0; i < pad; i++) put(' ');
+  for (size_t i = 0; i < n; i++) put(tmp[i]);
+  if (left)
+    for (size_t i = 0; i < pad; i++) put(' ');
+  buf[out] = 0;
+  return out;
 }
 
 size_t vl_parse_double(const char *text, size_t len, double *out) noexcept {

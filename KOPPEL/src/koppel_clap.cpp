@@ -15,6 +15,7 @@
 #include "event_queue.h"
 #include "koppel_clap.h"
 #include "koppel_interface.h"
+#include "tarvelon_snapshot_ext.h"
 #include "vl_numtext.h"
 
 namespace {
@@ -519,6 +520,14 @@ const clap_plugin_gui_t kGui = {gui_is_api_supported, gui_get_preferred_api, gui
                                 gui_adjust_size,      gui_set_size,          gui_set_parent,    gui_set_transient,
                                 gui_suggest_title,    gui_show,              gui_hide};
 
+bool snapshot_draw(const clap_plugin_t *plugin, uint32_t width, uint32_t height, uint32_t *pixels) {
+  return plugin && koppel_drawSnapshot(C(plugin)->userPlugin, width, height, pixels);
+}
+void snapshot_keep_live(const clap_plugin_t *plugin) {
+  if (plugin) koppel_keepEditorInputLive(C(plugin)->userPlugin);
+}
+const tarvelon_plugin_snapshot_t kSnapshot = {snapshot_draw, snapshot_keep_live};
+
 const void *plugin_get_extension(const clap_plugin_t *plugin, const char *id) {
   if (!id) return nullptr;
   TarvelonKoppelPlugin *p = C(plugin)->userPlugin;
@@ -529,6 +538,7 @@ const void *plugin_get_extension(const clap_plugin_t *plugin, const char *id) {
   if (!std::strcmp(id, CLAP_EXT_STATE)) return &kState;
   if (!std::strcmp(id, CLAP_EXT_PARAMS)) return koppel_getNumParameters(p) > 0 ? &kParams : nullptr;
   if (!std::strcmp(id, CLAP_EXT_GUI)) return &kGui;
+  if (!std::strcmp(id, TARVELON_EXT_SNAPSHOT)) return &kSnapshot;
   return nullptr;
 }
 

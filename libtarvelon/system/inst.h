@@ -145,4 +145,10 @@ struct inst_t {
   int32_t ctrlcount;
   relaxed<int32_t> print_delay;
   double built_samplerate;  // rate the engine buffers and filter were last built for
+
+  // Editors (and snapshots) currently using the window-sized rasters; they
+  // exist only while this is above 0. [GUI thread]
+  int32_t editor_users;
+  // Table recomputations done by frames, for tests that prove caching.
+  relaxed<int64_t> table_recomputations;
 };

@@ -1,4 +1,5 @@
 // Instance creation (bare, hosted, complete) and destruction.
+#include <algorithm>
 #include <atomic>
 #include <new>
 
@@ -6,6 +7,8 @@
 #include "dsp/fft.h"
 #include "dsp/filter_design.h"
 #include "dsp/scales.h"
+#include "graphics/curve_grid.h"
+#include "graphics/layout.h"
 #include "graphics/resources.h"
 #include "io/prefs.h"
 #include "state/eq.h"
@@ -17,8 +20,6 @@ namespace {
 std::atomic<int32_t> g_instance_serial{0};
 std::atomic<int32_t> g_live_instances{0};
 
-constexpr int kDefaultGuiWidth = 1060;
-constexpr int kDefaultGuiHeight = 566;
 
 void free_bare(inst_t *ci) {
   tv_free(ci->gc_list);
@@ -79,9 +80,13 @@ void tarvelon_prepare_gui_runtime(inst_t *ci) noexcept {
   ci->cpos = static_cast<ctrl_pos_t *>(gc_calloc(ci, kTarvelonControlCount, sizeof(ctrl_pos_t)));
   tarvelon_load_prefs(ci, 0);
   if (ci->gui_width <= 0 || ci->gui_height <= 0) {
-    ci->gui_width = kDefaultGuiWidth;
-    ci->gui_height = kDefaultGuiHeight;
+    ci->gui_width = kEditorDefaultWidth;
+    ci->gui_height = kEditorDefaultHeight;
   }
+  // A remembered size from an older or edited file still has to fit the limits.
+  ci->gui_width = std::clamp(ci->gui_width, kEditorMinWidth, kEditorMaxWidth);
+  ci->gui_height = std::clamp(ci->gui_height, kEditorMinHeight, kEditorMaxHeight);
+  layout_pos_from_saved_gui_size(ci);
   sync_vantalib_framebuffers(ci);
   tarvelon_restore_vantalib_gui_runtime(prev);
 }
@@ -114,6 +119,7 @@ void tarvelon_init_visual_runtime(inst_t *ci, double samplerate, int32_t *fft_si
 
   sync_vantalib_framebuffers(ci);
   tarvelon_init_runtime_param_values_from_bridge(ci);
+  make_grids_lut(ci);
 
   vl_mutex_t **order[] = {&ci->fft_mag_sem, &ci->spline_sem, &ci->draw_reinit_sem, &ci->proc_reinit_sem,
                           &ci->fft_sem};
@@ -127,12 +133,12 @@ void tarvelon_init_visual_runtime(inst_t *ci, double samplerate, int32_t *fft_si
 
 void tarvelon_init_plugin_runtime_owned(inst_t *ci, int32_t index) noexcept {
   if (!ci) return;
-  (void)index;  // written into the debug caption once text rendering exists
   ci->fbank = static_cast<filterbank_t *>(gc_calloc(ci, 1, sizeof(filterbank_t)));
   vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
   tarvelon_host_bind_draw_bitmap(ci);
   sync_vantalib_framebuffers(ci);
   tarvelon_load_graphics_resources(ci);
+  tarvelon_init_layout_and_text(ci, index);
   tarvelon_init_visual_runtime(ci, tarvelon_host_get_sample_rate(ci), &ci->fft_size_value, &ci->ksize_value);
   tarvelon_init_eq_state(ci);
   tarvelon_alloc_audio_buffers_owned(ci);

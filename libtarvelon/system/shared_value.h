@@ -17,6 +17,12 @@ class relaxed {
   relaxed &operator=(const relaxed &o) noexcept { return *this = o.load(); }
   operator T() const noexcept { return load(); }  // NOLINT
   T load() const noexcept { return v_.load(std::memory_order_relaxed); }
+  // Reads and clears in one step, so a store racing with the clear is never lost.
+  T exchange(T v) noexcept { return v_.exchange(v, std::memory_order_relaxed); }
+  relaxed &operator++() noexcept {
+    v_.fetch_add(1, std::memory_order_relaxed);
+    return *this;
+  }
   relaxed &operator+=(T d) noexcept {
     *this = load() + d;  // single writer per field; no read-modify-write needed
     return *this;

@@ -14,6 +14,18 @@ void tarvelon_resize_lrgb_raster(inst_t *ci, raster_t *r, size_t pixel_count, in
 
 void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed) noexcept {
   if (!ci) return;
+  if (ci->editor_users <= 0) {
+    // No editor: keep the sizes, drop the pixels (most instances never open one).
+    for (raster_t *r : {&ci->fb, &ci->composite, &ci->layout, &ci->finallayout}) {
+      gc_free(ci, r->l);
+      r->l = nullptr;
+      r->as = 0;
+    }
+    gc_free(ci, ci->grids_lut);
+    ci->grids_lut = nullptr;
+    sync_vantalib_framebuffers(ci);
+    return;
+  }
   const size_t n = size_t(ci->fb.w > 0 ? ci->fb.w : 0) * size_t(ci->fb.h > 0 ? ci->fb.h : 0);
   for (raster_t *r : {&ci->fb, &ci->composite, &ci->layout, &ci->finallayout})
     tarvelon_resize_lrgb_raster(ci, r, n, resolution_changed);

@@ -111,6 +111,9 @@ TEST(Storage, FramebufferResizeKeepsEqualSizedRasters) {
   ci->kVW = 20;
   ci->kVH = 10;
   tarvelon_resize_framebuffer_storage(ci, 0);
+  EXPECT_EQ(ci->composite.l, nullptr) << "no editor uses the rasters yet";
+  ci->editor_users = 1;
+  tarvelon_resize_framebuffer_storage(ci, 0);
   lrgb_t *pixels = ci->composite.l;
   ASSERT_NE(pixels, nullptr);
   EXPECT_EQ(ci->composite.as, 1200u);
@@ -120,6 +123,11 @@ TEST(Storage, FramebufferResizeKeepsEqualSizedRasters) {
   tarvelon_resize_framebuffer_storage(ci, 1);
   EXPECT_EQ(ci->fb_ctx.w, 40);
   EXPECT_EQ(ci->fb_ctx.window_x0, -4.0);
+  ci->editor_users = 0;
+  tarvelon_resize_framebuffer_storage(ci, 0);
+  EXPECT_EQ(ci->composite.l, nullptr) << "the last editor gone, the pixels go too";
+  EXPECT_EQ(ci->grids_lut, nullptr);
+  EXPECT_EQ(ci->fb.w, 40) << "the size is kept";
   tarvelon_destroy_instance(ci);
 }
 

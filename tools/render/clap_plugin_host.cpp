@@ -1,5 +1,7 @@
 #include "clap_plugin_host.h"
 
+#include "tarvelon_snapshot_ext.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -52,6 +54,7 @@ bool clap_plugin_host::load(const std::string &path, std::string *error) {
   params_ = static_cast<const clap_plugin_params_t *>(plugin_->get_extension(plugin_, CLAP_EXT_PARAMS));
   state_ = static_cast<const clap_plugin_state_t *>(plugin_->get_extension(plugin_, CLAP_EXT_STATE));
   latency_ = static_cast<const clap_plugin_latency_t *>(plugin_->get_extension(plugin_, CLAP_EXT_LATENCY));
+  snapshot_ = static_cast<const tarvelon_plugin_snapshot_t *>(plugin_->get_extension(plugin_, TARVELON_EXT_SNAPSHOT));
   if (!params_ || !state_ || !latency_) {
     *error = "the plug-in lacks the params, state or latency extension";
     return false;
@@ -185,4 +188,14 @@ bool clap_plugin_host::load_state(const std::vector<uint8_t> &bytes) {
                       return int64_t(k);
                     }};
   return state_->load(plugin_, &is);
+}
+
+bool clap_plugin_host::snapshot(uint32_t width, uint32_t height, std::vector<uint32_t> *pixels) const {
+  if (!snapshot_ || !snapshot_->draw || !pixels) return false;
+  pixels->assign(size_t(width) * size_t(height), 0u);
+  return snapshot_->draw(plugin_, width, height, pixels->data());
+}
+
+void clap_plugin_host::keep_editor_live() const {
+  if (snapshot_ && snapshot_->keep_live) snapshot_->keep_live(plugin_);
 }

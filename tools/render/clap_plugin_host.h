@@ -30,6 +30,12 @@ class clap_plugin_host {
   bool load_state(const std::vector<uint8_t> &bytes);
   bool restart_requested() const { return restart_requested_; }
 
+  // The editor drawn without a window (our private extension): width·height
+  // pixels, bytes b, g, r, 0. false when the plug-in cannot draw one.
+  bool snapshot(uint32_t width, uint32_t height, std::vector<uint32_t> *pixels) const;
+  // Keeps the plug-in's spectrum analyser capturing, as an open editor does.
+  void keep_editor_live() const;
+
  private:
   void *lib_ = nullptr;
   const clap_plugin_entry_t *entry_ = nullptr;
@@ -37,6 +43,7 @@ class clap_plugin_host {
   const clap_plugin_params_t *params_ = nullptr;
   const clap_plugin_state_t *state_ = nullptr;
   const clap_plugin_latency_t *latency_ = nullptr;
+  const struct tarvelon_plugin_snapshot_t *snapshot_ = nullptr;
   clap_host_t host_{};
   bool active_ = false, restart_requested_ = false;
   struct pending_param {

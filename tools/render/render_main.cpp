@@ -18,6 +18,7 @@
 
 #include "clap_plugin_host.h"
 #include "design_probe.h"
+#include "png_out.h"
 
 namespace {
 const char *kUsage =
@@ -30,10 +31,14 @@ const char *kUsage =
     "  --save-state FILE    write the plug-in state after the settings are applied\n"
     "  --block N            frames per process call (default 256)\n"
     "  --compensate         drop the reported latency and run the tail out\n"
-    "  --demo DIR           render a sweep and pink noise with a preset curve, and a report\n";
+    "  --demo DIR           render a sweep and pink noise with a preset curve, and a report\n"
+    "                       (and DIR/editor.png, the editor after the pink noise)\n"
+    "  --snapshot FILE.png  after rendering, draw the plug-in's editor (live spectrum) into a PNG\n"
+    "  --size WxH           editor size for snapshots (default 1060x566; 780..3840 x 566..2160)\n";
 
 struct options {
-  std::string plugin, input, output, state, save_state, demo;
+  std::string plugin, input, output, state, save_state, demo, snapshot;
+  uint32_t width = 1060, height = 566;
   std::vector<std::string> sets;
   uint32_t block = 256;
   bool compensate = false;
@@ -73,6 +78,15 @@ options parse(int argc, char **argv) {
     else if (a == "--save-state") o.save_state = value();
     else if (a == "--demo") o.demo = value();
     else if (a == "--compensate") o.compensate = true;
+    else if (a == "--snapshot") o.snapshot = value();
+    else if (a == "--size") {
+      const std::string v = value();
+      unsigned w = 0, h = 0;
+      char tail = 0;
+      if (std::sscanf(v.c_str(), "%ux%u%c", &w, &h, &tail) != 2 || w < 780 || w > 3840 || h < 566 || h > 2160)
+        fail("--size wants WIDTHxHEIGHT within 780..3840 x 566..2160, got \"" + v + "\"");
+      o.width = w, o.height = h;
+    }
     else if (a == "--block") {
       const std::string v = value();
       char *end = nullptr;
@@ -177,6 +191,7 @@ void run(clap_plugin_host &plug, int channels, uint32_t block, bool compensate, 
       r[i] = have ? inter[size_t(i) * size_t(channels) + size_t(channels - 1)] : 0.0;
     }
     fed += got;
+    plug.keep_editor_live();  // the snapshot shows the spectrum of the end of the audio
     plug.process(in, out, want);
     uint32_t first = 0;
     if (skipped < latency) {
@@ -229,6 +244,17 @@ void render_file(clap_plugin_host &plug, const options &o) {
   sf_close(in);
   if (sf_close(out) != 0 || write_error) fail("writing " + o.output + " failed");
   if (std::rename(g_partial.c_str(), o.output.c_str()) != 0) fail("cannot move the result to " + o.output);
+  g_partial.clear();
+}
+
+void write_snapshot(const clap_plugin_host &plug, const std::string &path, uint32_t width, uint32_t height) {
+  std::vector<uint32_t> px;
+  if (!plug.snapshot(width, height, &px)) fail("the plug-in could not draw its editor");
+  std::string error;
+  g_partial = path + ".part";
+  if (!write_presented_png(g_partial, reinterpret_cast<const uint8_t *>(px.data()), int(width), int(height), &error))
+    fail(error);
+  if (std::rename(g_partial.c_str(), path.c_str()) != 0) fail("cannot move the result to " + path);
   g_partial.clear();
 }
 
@@ -375,7 +401,9 @@ void demo(clap_plugin_host &plug, const options &o) {
   if (std::rename(g_partial.c_str(), report_path.c_str()) != 0) fail("cannot write " + report_path);
   g_partial.clear();
   std::fputs(report.c_str(), stdout);
-  std::printf("\nwrote sweep.wav, sweep-eq.wav, pink.wav, pink-eq.wav and report.txt in %s\n", o.demo.c_str());
+  write_snapshot(plug, o.demo + "/editor.png", o.width, o.height);
+  std::printf("\nwrote sweep.wav, sweep-eq.wav, pink.wav, pink-eq.wav, report.txt and editor.png in %s\n",
+              o.demo.c_str());
 }
 }  // namespace
 
@@ -387,5 +415,6 @@ int main(int argc, char **argv) {
   apply_settings(plug, o);
   if (!o.demo.empty()) demo(plug, o);
   else render_file(plug, o);
+  if (!o.snapshot.empty()) write_snapshot(plug, o.snapshot, o.width, o.height);
   return 0;
 }

@@ -171,7 +171,8 @@ void write_knob_strip(const std::string &path) {
   std::vector<uint8_t> bytes(size_t(size) * 3 * size * frames);
   for (int k = 0; k < frames; k++) {
     canvas cv(size, size);
-    for (size_t i = 0; i < size_t(size) * size; i++) cv.r.l[i] = make_colour_lin(0.012, 0.012, 0.014, 1);
+    // Black around the knob: the strip is added onto the panel, so black adds nothing.
+    for (size_t i = 0; i < size_t(size) * size; i++) cv.r.l[i] = make_colour_lin(0.0, 0.0, 0.0, 1);
     draw_knob_frame(-135.0 + 270.0 * k / (frames - 1));
     for (int y = 0; y < size; y++)
       for (int x = 0; x < size; x++)

@@ -1,0 +1,237 @@
+// Editor layout: the visualisation area on the left, knob frames on the right.
+#include "graphics/layout.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "graphics/resources.h"
+#include "graphics/text.h"
+#include "system/instance.h"
+#include "vl_colour.h"
+#include "vl_draw.h"
+#include "vl_gui_context.h"
+
+namespace {
+const tarvelon_slot_info_t kSlots[kTarvelonControlCount] = {
+    {"", nullptr, 0},
+    {"Gain", "Band parameters", 3},
+    {"Frequency", nullptr, 0},
+    {"Slope", nullptr, 0},
+    {"Colour", "Visualisation", 3},
+    {"Colour Gain", nullptr, 0},
+    {"Gamma", nullptr, 0},
+    {"Transpose", "Curve effects", 3},
+    {"Overall Gain", nullptr, 0},
+    {"Gain Scale", nullptr, 0},
+    {"Resolution", "Precision/Delay/CPU", 2},
+    {"Delay", nullptr, 0},
+    {"Limiter", "Output", 1},
+    {"dB Range", nullptr, 0},
+    {"Hor. Zoom", nullptr, 0},
+    {"Hor. Position", nullptr, 0},
+};
+
+// A frame's outer box relative to its first knob centre (space 68 × 100).
+constexpr double kFrameLeft = 32.75, kFrameTop = 51.75, kFrameHeight = 96.5;
+double frame_width(int32_t cells) { return 64.5 + 68.0 * (cells - 1); }
+
+// Draws into another raster of the instance for the duration.
+struct target_scope {
+  framebuffer_t *saved;
+  explicit target_scope(framebuffer_t *fb) : saved(vl_current().fb) { vl_current().fb = fb; }
+  ~target_scope() { vl_current().fb = saved; }
+};
+
+void draw_text_once(raster_t *target, font_t *font, double x, double y, int32_t mode, const char *s, lrgb_t colour,
+                    double intensity) {
+  char buf[kTextCapacity];
+  std::snprintf(buf, sizeof buf, "%s", s);
+  text_t t{font, x, y, buf, buf, mode, x, y, 0};
+  blit_text(&t, target, colour, intensity);
+}
+
+void place(ctrl_pos_t &c, int32_t gx, int32_t gy) {
+  c = ctrl_pos_t{};
+  c.gx = gx;
+  c.gy = gy;
+  c.type = 1;
+}
+
+void compute_gap(inst_t *ci, int32_t h) {
+  ci->sidebar_gap_rect = rect_t{};
+  if (h <= 521 || !ci->cpos) return;
+  const ctrl_pos_t &a = ci->cpos[4], &b = ci->cpos[12];
+  const double ax0 = a.gx - kFrameLeft, ay0 = a.gy - kFrameTop, ax1 = ax0 + frame_width(3);
+  const double by1 = b.gy - kFrameTop + kFrameHeight;
+  rect_t gap{{ax0, by1 + 4.0}, {ax1, ay0 - 4.0}};
+  if (gap.p1.x > gap.p0.x && gap.p1.y > gap.p0.y) ci->sidebar_gap_rect = gap;
+}
+}  // namespace
+
+const tarvelon_slot_info_t &tarvelon_slot_info(int32_t slot) noexcept {
+  return kSlots[(slot >= 0 && slot < kTarvelonControlCount) ? slot : 0];
+}
+
+int32_t layout_pos(inst_t *ci, int32_t w, int32_t h, int32_t layout_type) noexcept {
+  (void)layout_type;  // the side panel on the right is the only layout
+  if (!ci) return 0;
+  vl_lock_guard draw(ci->draw_reinit_sem);
+  vl_lock_guard proc(ci->proc_reinit_sem);
+  w = std::min(w, kEditorMaxWidth);
+  h = std::min(h, kEditorMaxHeight);
+  // Below these the visualisation area would have no interior; refuse rather
+  // than lay out negative sizes.
+  if (w < 248 || h < 66) return 0;
+  if (ci->spline_lut && !tarvelon_resize_visual_width_storage(ci, w - 246)) return 0;
+
+  const bool changed = ci->fb.w != w || ci->fb.h != h;
+  if (changed) ci->fb_size_changed = 1;
+  for (raster_t *r : {&ci->fb, &ci->composite, &ci->layout, &ci->finallayout}) r->w = w, r->h = h;
+
+  ci->vx = ci->vy = 32;
+  ci->kVW = w - 246;
+  ci->kVH = h - 64;
+  ci->vxf = ci->vyf = 32.0;
+  if (ci->cpos) {
+    const int32_t X = int32_t(w - 170.0 - 4.0);
+    ctrl_pos_t *c = ci->cpos;
+    const int32_t rows[3] = {86, 186, 286};
+    const int32_t top[3][3] = {{1, 2, 3}, {7, 8, 9}, {10, 11, 12}};
+    for (int r = 0; r < 3; r++)
+      for (int col = 0; col < 3; col++) place(c[top[r][col]], X + 68 * col, rows[r]);
+    place(c[4], X, h - 80);
+    place(c[5], X + 68, h - 80);
+    place(c[13], X + 136, h - 80);
+    // Present for the host's automation but outside the window.
+    place(c[6], X + 136 - 20000, h - 20080);
+    place(c[14], X + 68 - 20000, -19514);
+    place(c[15], X + 136 - 20000, -19514);
+  }
+  tarvelon_resize_framebuffer_storage(ci, changed ? 1 : 0);
+  compute_gap(ci, h);
+  return 1;
+}
+
+int32_t layout_pos_from_saved_gui_size(inst_t *ci) noexcept {
+  if (!ci) return 0;
+  if (ci->gui_width > 0 && ci->gui_height > 0) return layout_pos(ci, ci->gui_width, ci->gui_height, 0);
+  return layout_pos(ci, kEditorDefaultWidth, kEditorDefaultHeight, 0);
+}
+
+void clear_visual_overlay_alpha(inst_t *ci, raster_t *overlay) noexcept {
+  if (!ci || !overlay || !overlay->l || overlay->w <= 0 || overlay->h <= 0) return;
+  const int32_t x0 = std::max(ci->vx, 0), x1 = std::min(ci->vx + ci->kVW, overlay->w);
+  const int32_t y0 = std::max(ci->vy, 0), y1 = std::min(ci->vy + ci->kVH, overlay->h);
+  for (int32_t y = y0; y < y1; y++) {
+    lrgb_t *row = overlay->l + size_t(y) * size_t(overlay->w);
+    for (int32_t x = x0; x < x1; x++) row[x].a = 0;
+  }
+}
+
+void make_layout(inst_t *ci) noexcept {
+  if (!ci || !ci->layout.l || ci->layout.w <= 0 || ci->layout.h <= 0) return;
+  const tarvelon_graphics_t &g = tarvelon_graphics();
+  target_scope scope(&ci->layout_ctx);
+  raster_t &L = ci->layout;
+  const lrgb_t c_frame = make_colour_lin(0.016, 0.016, 0.016, 1.0);
+  const lrgb_t c_edge = make_colour_lin(0.141, 0.141, 0.108, 1.0);
+  const lrgb_t c_glow = make_colour_lin(0.9, 0.9, 0.9, 1.0);
+  const lrgb_t c_clear = make_colour_lin(0, 0, 0, 0);
+
+  // A light glow centred up and left of the visualisation area's middle,
+  // fading to a warm dark grey; the gaussian is separable, so one exp per row
+  // and column.
+  const double d = 1.4 * L.h;
+  const double cx = ci->kVW / 2 + 0.5 + ci->vx - 0.05 * d, cy = ci->kVH / 2 + 0.5 + ci->vy - 0.15 * d;
+  std::vector<double> gx(size_t(L.w)), gy(size_t(L.h));
+  for (int x = 0; x < L.w; x++) gx[size_t(x)] = std::exp(-((x - cx) / d) * ((x - cx) / d));
+  for (int y = 0; y < L.h; y++) gy[size_t(y)] = std::exp(-((y - cy) / d) * ((y - cy) / d));
+  auto mix = [](uint16_t e, uint16_t l, double gv) { return uint16_t(e + int32_t((int32_t(l) - e) * gv)); };
+  for (int y = 0; y < L.h; y++) {
+    lrgb_t *row = L.l + size_t(y) * size_t(L.w);
+    for (int x = 0; x < L.w; x++) {
+      const double gv = gx[size_t(x)] * gy[size_t(y)];
+      row[x] = lrgb_t{mix(c_edge.r, c_glow.r, gv), mix(c_edge.g, c_glow.g, gv), mix(c_edge.b, c_glow.b, gv),
+                      mix(c_edge.a, c_glow.a, gv)};
+    }
+  }
+  if (g.logo) blit_sprite(g.logo, xyi_t{25, 1}, blend_mul, 1, 1);
+
+  // The hole the visualisation shows through, with a darkened thin border.
+  const rect_t hole{{double(ci->vx), double(ci->vy)}, {double(ci->vx + ci->kVW), double(ci->vy + ci->kVH)}};
+  draw_roundrect(hole, 3.0, 0.8, c_clear, blend_blendalphaonly, 1.0);
+  const rect_t border{{hole.p0.x - 1.8, hole.p0.y - 1.8}, {hole.p1.x + 1.8, hole.p1.y + 1.8}};
+  draw_roundrect(border, 3.0, 0.8, c_clear, blend_mul, 0.9);
+  clear_visual_overlay_alpha(ci, &L);
+
+  if (!ci->cpos) return;
+  const int32_t n = std::min<int32_t>(ci->ctrlcount, kTarvelonControlCount);
+  for (int32_t s = 1; s < n; s++) {
+    const ctrl_pos_t &c = ci->cpos[s];
+    if (c.type == 0) continue;
+    const tarvelon_slot_info_t &info = kSlots[s];
+    if (info.frame_title) {
+      draw_titled_roundrect_frame(xy_t{double(c.gx), double(c.gy)}, 0.8, xyi_t{info.frame_cells, 1}, xy_t{68, 100},
+                                  c_frame, blend_mul);
+      if (g.font12) draw_text_once(&L, g.font12, c.gx - 30.0, c.gy - 49.0, TEXT_LEFT, info.frame_title, white, 1.0);
+    }
+    if (g.shade) blit_sprite(g.shade, xyi_t{c.gx, c.gy}, blend_mul, 0, 0);
+    if (g.fbold12) draw_text_once(&L, g.fbold12, c.gx, c.gy + 30.0, 0, info.label, black, 1.0);
+  }
+}
+
+void make_final_layout(inst_t *ci) noexcept {
+  if (!ci || !ci->layout.l || !ci->finallayout.l || ci->layout.as != ci->finallayout.as) return;
+  std::copy(ci->layout.l, ci->layout.l + ci->layout.as, ci->finallayout.l);
+  clear_visual_overlay_alpha(ci, &ci->finallayout);
+}
+
+void tarvelon_paint_static_panel(inst_t *ci) noexcept {
+  if (!ci) return;
+  make_layout(ci);
+  const tarvelon_graphics_t &g = tarvelon_graphics();
+  if (ci->layout.l && g.font12)
+    draw_text_once(&ci->layout, g.font12, ci->layout.w - 3.0, ci->layout.h - 15.0, TEXT_RIGHT, "v1.3",
+                   make_colour_lin(0.151, 0.151, 0.151, 1.0), 1.0);
+  make_final_layout(ci);
+}
+
+void tarvelon_init_layout_and_text(inst_t *ci, int32_t instance_number) noexcept {
+  if (!ci) return;
+  sync_vantalib_framebuffers(ci);
+  tarvelon_paint_static_panel(ci);
+  const tarvelon_graphics_t &g = tarvelon_graphics();
+  if (!ci->debug_txt) ci->debug_txt = init_text(ci, g.font15, 200.0, 10.5, TEXT_LEFT);
+  if (!ci->db_txt) ci->db_txt = init_text(ci, g.fbold12, 0.0, 0.0, TEXT_RIGHT | TEXT_MIDDLE);
+  if (!ci->freq_txt) ci->freq_txt = init_text(ci, g.fbold12, 0.0, 0.0, TEXT_MIDDLE);
+  if (!ci->knob_txt) ci->knob_txt = init_text(ci, g.font12, 0.0, 0.0, TEXT_MIDDLE);
+  if (ci->debug_txt && ci->debug_txt->text)
+    std::snprintf(ci->debug_txt->text, kTextCapacity, "Instance #%d", int(instance_number));
+}
+
+int32_t tarvelon_get_sidebar_gap_rect(const inst_t *ci, rect_t *out) noexcept {
+  if (!ci || !out) return 0;
+  const rect_t &g = ci->sidebar_gap_rect;
+  if (!(g.p1.x > g.p0.x) || !(g.p1.y > g.p0.y)) return 0;
+  *out = g;
+  return 1;
+}
+
+int32_t tarvelon_resize_editor(inst_t *ci, int32_t w, int32_t h) noexcept {
+  if (!ci) return 0;
+  vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
+  int32_t ok = 0;
+  {
+    vl_lock_guard draw(ci->draw_reinit_sem);
+    ok = layout_pos(ci, w, h, 0);
+    if (ok) {
+      tarvelon_paint_static_panel(ci);
+      ci->fft_mag_changed = 1, ci->last2k_changed = 1, ci->spline_changed = 1;
+      ci->vzoom_changed = 1, ci->hzoom_changed = 1;
+    }
+  }
+  tarvelon_restore_vantalib_gui_runtime(prev);
+  return ok;
+}
