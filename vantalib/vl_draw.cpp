@@ -228,8 +228,10 @@ void convert_lrgb_to_g22(int mode) noexcept {
   framebuffer_t *fb = target();
   if (!fb || !fb->r.srgb) return;
   const g22_tables &t = tables();
-  thread_local uint32_t rng = 0x9E3779B9u;
-  auto next = [] {
+  // The same dither for the same picture: frames and snapshots are reproducible
+  // and a still picture does not shimmer.
+  uint32_t rng = 0x9E3779B9u;
+  auto next = [&rng] {
     rng ^= rng << 13, rng ^= rng >> 17, rng ^= rng << 5;
     return rng;
   };

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <vector>
 #include <thread>
 
 #include "audio/engine.h"
+#include "graphics/frame.h"
+#include "state/eq.h"
+#include "vl_clock.h"
 #include "state/params.h"
 #include "state/undo.h"
 #include "support/test_instance.h"
@@ -31,4 +36,40 @@ TEST(Threading, AudioAndEditorThreadsShareTheInstanceSafely) {
   stop = true;
   audio.join();
   EXPECT_EQ(t.ci->audio_buffers_ready.load(), 1);
+}
+
+// Automation on the audio thread switches bands on and off and moves them
+// while the editor draws frames: the frame copies what it paints under a
+// short lock, so neither side sees the other's half-written band list.
+TEST(Threading, FramesDrawnWhileAudioMovesAndTogglesBands) {
+  test_instance t;
+  ASSERT_EQ(tarvelon_editor_storage_acquire(t.ci), 1);
+  std::vector<srgb_t> pixels(size_t(t.ci->fb.w) * size_t(t.ci->fb.h));
+  t.ci->composite.srgb = pixels.data();
+  sync_vantalib_framebuffers(t.ci);
+  std::atomic<bool> stop{false};
+  std::thread audio([&] {
+    std::vector<double> l(64), r(64), ol(64), orr(64);
+    double *in[2] = {l.data(), r.data()}, *out[2] = {ol.data(), orr.data()};
+    for (int i = 0; !stop.load(); i++) {
+      for (int k = 0; k < 64; k++) l[size_t(k)] = r[size_t(k)] = 0.1 * std::sin(0.01 * (i * 64 + k));
+      const int band = i % 4;
+      t.set_param(TV_PARAM_BAND_ON + band, (i / 4) % 3 != 0);
+      t.set_param(TV_PARAM_BAND_FREQ + band, 50.0 + (i * 37) % 15000);
+      tarvelon_process_audio_runtime_owned(t.ci, in, out, 64);
+    }
+  });
+  const double end = get_time_hr() + 2.0;
+  int frames = 0;
+  while (get_time_hr() < end) {
+    tarvelon_draw_frame(t.ci);
+    frames++;
+  }
+  stop = true;
+  audio.join();
+  EXPECT_GT(frames, 10);
+  for (int b = 0; b < 4; b++) EXPECT_TRUE(std::isfinite(t.ci->equ[b].x));
+  t.ci->composite.srgb = nullptr;
+  sync_vantalib_framebuffers(t.ci);
+  tarvelon_editor_storage_release(t.ci);
 }

@@ -1,0 +1,328 @@
+// The editor frame on a core instance without a window: layout facts, what
+// the painted pixels must show, caching, and the readouts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "audio/engine.h"
+#include "dsp/scales.h"
+#include "graphics/curve_grid.h"
+#include "graphics/frame.h"
+#include "graphics/knobs.h"
+#include "graphics/layout.h"
+#include "graphics/spectrum.h"
+#include "graphics/text.h"
+#include "state/params.h"
+#include "support/test_instance.h"
+#include "vl_gui_context.h"
+
+namespace {
+// An instance whose editor storage is in use, with a presented-pixel plane.
+struct editor {
+  test_instance t;
+  std::vector<srgb_t> pixels;
+  explicit editor(int w = 1060, int h = 566) {
+    tarvelon_editor_storage_acquire(t.ci);
+    if (t.ci->fb.w != w || t.ci->fb.h != h) tarvelon_resize_editor(t.ci, w, h);
+    install();
+  }
+  ~editor() {
+    t.ci->composite.srgb = nullptr;
+    sync_vantalib_framebuffers(t.ci);
+    tarvelon_editor_storage_release(t.ci);
+  }
+  void install() {
+    pixels.assign(size_t(t.ci->fb.w) * size_t(t.ci->fb.h), srgb_t{});
+    t.ci->composite.srgb = pixels.data();
+    sync_vantalib_framebuffers(t.ci);
+  }
+  void frame() { tarvelon_draw_frame(t.ci); }
+  lrgb_t fb(int x, int y) const { return t.ci->fb.l[size_t(y) * size_t(t.ci->fb.w) + size_t(x)]; }
+  void process(double level_l, double level_r, int blocks) {
+    std::vector<double> l(64), r(64), ol(64), orr(64);
+    double *in[2] = {l.data(), r.data()}, *out[2] = {ol.data(), orr.data()};
+    uint32_t seed = 1;
+    for (int b = 0; b < blocks; b++) {
+      for (int i = 0; i < 64; i++) {
+        seed = seed * 1664525u + 1013904223u;
+        const double n = (double(seed >> 8) / 16777216.0) - 0.5;
+        l[size_t(i)] = level_l * n, r[size_t(i)] = level_r * n;
+      }
+      tarvelon_process_audio_runtime_owned(t.ci, in, out, 64);
+    }
+  }
+};
+
+bool same(lrgb_t a, lrgb_t b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+}  // namespace
+
+TEST(Layout, DefaultSizeFacts) {
+  test_instance t;
+  inst_t *ci = t.ci;
+  ASSERT_EQ(layout_pos(ci, 1060, 566, 0), 1);
+  EXPECT_EQ(ci->kVW, 814);
+  EXPECT_EQ(ci->kVH, 502);
+  EXPECT_EQ(ci->vx, 32);
+  EXPECT_EQ(ci->vy, 32);
+  EXPECT_EQ(ci->cpos[1].gx, 886);
+  EXPECT_EQ(ci->cpos[2].gx, 954);
+  EXPECT_EQ(ci->cpos[3].gx, 1022);
+  EXPECT_EQ(ci->cpos[12].gy, 286);
+  EXPECT_EQ(ci->cpos[4].gy, 486);
+  EXPECT_EQ(ci->cpos[0].type, 0);
+  EXPECT_LT(ci->cpos[14].gx, -10000) << "zoom knobs live outside the window";
+  rect_t gap;
+  ASSERT_EQ(tarvelon_get_sidebar_gap_rect(ci, &gap), 1);
+  EXPECT_DOUBLE_EQ(gap.p0.x, 853.25);
+  EXPECT_DOUBLE_EQ(gap.p0.y, 334.75);
+  EXPECT_DOUBLE_EQ(gap.p1.x, 1053.75);
+  EXPECT_DOUBLE_EQ(gap.p1.y, 430.25);
+}
+
+TEST(Layout, LimitsGapAndSizeFlag) {
+  test_instance t;
+  inst_t *ci = t.ci;
+  ASSERT_EQ(layout_pos(ci, 5000, 3000, 0), 1);
+  EXPECT_EQ(ci->fb.w, 3840);
+  EXPECT_EQ(ci->fb.h, 2160);
+  ASSERT_EQ(layout_pos(ci, 900, 521, 0), 1);
+  rect_t gap{};
+  EXPECT_EQ(tarvelon_get_sidebar_gap_rect(ci, &gap), 0);
+  EXPECT_EQ(tarvelon_get_sidebar_gap_rect(ci, nullptr), 0);
+  ci->fb_size_changed = 0;
+  ASSERT_EQ(layout_pos(ci, 900, 521, 0), 1);
+  EXPECT_EQ(ci->fb_size_changed, 0) << "the same size twice is no change";
+  const int32_t w = ci->kVW;
+  EXPECT_EQ(layout_pos(ci, 200, 566, 0), 0) << "too narrow for a visualisation area";
+  EXPECT_EQ(ci->kVW, w) << "a refused layout changes nothing";
+}
+
+TEST(Editor, RastersExistOnlyWhileAnEditorUsesThem) {
+  test_instance t;
+  EXPECT_EQ(t.ci->fb.l, nullptr);
+  EXPECT_EQ(t.ci->grids_lut, nullptr);
+  EXPECT_EQ(t.ci->fb.w, 1060) << "the layout is known from creation on";
+  // The frame drawn after the storage was freed and made again is the same.
+  auto draw_once = [](test_instance &ti) {
+    tarvelon_editor_storage_acquire(ti.ci);
+    std::vector<srgb_t> px(size_t(1060) * 566);
+    ti.ci->composite.srgb = px.data();
+    sync_vantalib_framebuffers(ti.ci);
+    ti.ci->time0 = 0.0;  // a first frame: fixed 40 ms step, so the animation phase is the same
+    tarvelon_draw_frame(ti.ci);
+    ti.ci->composite.srgb = nullptr;
+    sync_vantalib_framebuffers(ti.ci);
+    tarvelon_editor_storage_release(ti.ci);
+    return px;
+  };
+  test_instance b;
+  const std::vector<srgb_t> pa = draw_once(b);
+  b.ci->dash_offset = 0.0, b.ci->selrings_offset = 0.0, b.ci->mouseout_time = 1e-7;
+  b.ci->time_since_proc = 0.0, b.ci->time_since_start = 0.0;
+  const std::vector<srgb_t> pb = draw_once(b);
+  EXPECT_EQ(b.ci->fb.l, nullptr);
+  EXPECT_EQ(std::memcmp(pa.data(), pb.data(), pa.size() * sizeof(srgb_t)), 0);
+}
+
+TEST(Frame, NothingChangedRecomputesNoTable) {
+  editor e;
+  e.frame();
+  e.frame();
+  const int64_t before = e.t.ci->table_recomputations;
+  e.frame();
+  e.frame();
+  EXPECT_EQ(e.t.ci->table_recomputations.load(), before);
+  e.t.set_param(TV_PARAM_VERT_RANGE, 24.0);
+  e.frame();
+  EXPECT_GT(e.t.ci->table_recomputations.load(), before) << "a new vertical range rebuilds rows and grid";
+}
+
+TEST(Spectrum, OutputEqualsInputWhereTheFilterIsFlatAndTheCurveRowTakesOutput) {
+  for (int scheme : {0, 1, 2}) {
+    editor e;
+    inst_t *ci = e.t.ci;
+    e.process(0.5, 0.2, 200);
+    e.frame();
+    ci->colscheme = scheme;
+    const int32_t row = 200;
+    for (int32_t x = 0; x < ci->kVW; x++) {
+      ci->fft_mag_lut[x] = x < ci->kVW / 2 ? 1.0 : 3.0;
+      ci->spline_lut_int[x] = row;
+    }
+    ci->vantalib_gui_context.fb = &ci->fb_ctx;
+    paint_rainbows(ci, scheme);
+    const int x_flat = ci->vx + 100, x_boost = ci->vx + ci->kVW - 100;
+    EXPECT_TRUE(same(e.fb(x_flat, ci->vy + row - 50), e.fb(x_flat, ci->vy + row + 50))) << scheme;
+    EXPECT_FALSE(same(e.fb(x_boost, ci->vy + row - 50), e.fb(x_boost, ci->vy + row + 50))) << scheme;
+    EXPECT_TRUE(same(e.fb(x_boost, ci->vy + row), e.fb(x_boost, ci->vy + row - 50))) << "on the curve: output";
+    EXPECT_TRUE(same(e.fb(x_boost, ci->vy + row + 1), e.fb(x_boost, ci->vy + row + 50)));
+  }
+}
+
+TEST(Spectrum, SilenceAndBadLevelsAreBlack) {
+  const lrgb_t *pan = tarvelon_pan_colours();
+  lrgb_t c{1, 1, 1, 1};
+  calc_colour_pan(0.0, &c, pan[calc_pan(0.0, 0.0)], 1.3);
+  EXPECT_TRUE(same(c, lrgb_t{0, 0, 0, 0}));
+  EXPECT_EQ(calc_pan(NAN, 1.0), 4096);
+  EXPECT_EQ(calc_pan(1.0, INFINITY), 2048 * 0 + 0) << "an infinite level reads as silence";
+  EXPECT_EQ(calc_pan(-1.0, -2.0), 0);
+  EXPECT_EQ(calc_pan(1.0, 1.0), 2048);
+  for (double bad : {double(NAN), -double(INFINITY), 1e300}) {
+    calc_colour(bad, &c, 1, 1, 1, 0, 1.0);
+    EXPECT_LE(c.r, 32768);
+    calc_colour_pan(bad, &c, pan[4096], 2.0);
+    EXPECT_LE(c.b, 32768);
+  }
+  calc_colour(NAN, &c, 1, 1, 1, 0, 1.0);
+  EXPECT_TRUE(same(c, lrgb_t{0, 0, 0, 0}));
+}
+
+TEST(Spectrum, PanColoursRunFromMagentaThroughYellowToBlue) {
+  const lrgb_t *pan = tarvelon_pan_colours();
+  EXPECT_GT(pan[0].r, pan[0].g);  // hue -68.8: magenta-violet
+  EXPECT_GT(pan[0].b, pan[0].g);
+  EXPECT_NEAR(pan[2048].r, pan[2048].g, pan[2048].r * 0.05);  // hue 60: yellow
+  EXPECT_LT(pan[2048].b, pan[2048].r / 10);
+  EXPECT_GT(pan[4096].b, pan[4096].r);  // hue 215: blue
+  for (int i = 1; i < kPanColours; i++)  // a smooth table: no jumps between neighbours
+    EXPECT_LT(std::abs(int(pan[i].r) - int(pan[i - 1].r)) + std::abs(int(pan[i].b) - int(pan[i - 1].b)), 600) << i;
+  EXPECT_NEAR(find_bezier_point(1.0 / 3, 2.0 / 3, 0.3), 0.3, 1e-9);
+  EXPECT_NEAR(find_bezier_point(0.1, 0.9, 0.5), 0.5, 1e-9);
+}
+
+TEST(Frame, StereoSchemeGoesBlackWhenAudioStopsAndColourGainZeroPaintsNothing) {
+  editor e;
+  inst_t *ci = e.t.ci;
+  e.t.set_param(TV_PARAM_COLOUR, 2);
+  e.process(0.5, 0.5, 300);
+  e.frame();
+  const int x = ci->vx + ci->kVW / 3, y = ci->vy + ci->kVH - 20;
+  EXPECT_GT(int(e.fb(x, y).r) + e.fb(x, y).g + e.fb(x, y).b, 0) << "noise paints the spectrum";
+  ci->time_since_proc = 0.5;
+  ci->mouseout_time = 3.0;  // no grid over the spectrum
+  e.frame();
+  EXPECT_EQ(ci->time_since_proc.load(), 1000.0);
+  e.frame();
+  EXPECT_TRUE(same(e.fb(x, y), lrgb_t{0, 0, 0, 0})) << "stereo silence is black";
+
+  const lrgb_t marker{123, 456, 789, 32768};
+  for (size_t i = 0; i < ci->fb.as; i++) ci->fb.l[i] = marker;
+  e.t.set_param(TV_PARAM_COLOUR_GAIN, 0.0);
+  e.frame();
+  EXPECT_TRUE(same(e.fb(x, y), marker)) << "no spectrum with Colour Gain 0";
+}
+
+TEST(Grid, FadesWithMouseoutTime) {
+  editor e;
+  inst_t *ci = e.t.ci;
+  e.frame();
+  size_t gi = 0;
+  while (gi < size_t(ci->kVW) * ci->kVH && ci->grids_lut[gi].a < 200) gi++;
+  ASSERT_LT(gi, size_t(ci->kVW) * ci->kVH) << "the grid layer has lines";
+  const int x = ci->vx + int(gi % size_t(ci->kVW)), y = ci->vy + int(gi / size_t(ci->kVW));
+  const lrgb_t g = ci->grids_lut[gi];
+  for (double t : {0.0, 0.4, 1.0}) {
+    for (size_t i = 0; i < ci->fb.as; i++) ci->fb.l[i] = lrgb_t{0, 0, 0, 32768};
+    ci->mouseout_time = t;
+    draw_grids_lut(ci);
+    const int64_t q = (int64_t(g.a) * std::llround(std::exp(-4.0 * t * t) * 32768.0)) >> 15;
+    EXPECT_EQ(e.fb(x, y).b, uint16_t((int64_t(g.b) * q) >> 15)) << t;
+  }
+  EXPECT_EQ(ci->grids_lut[gi].b, 32768) << "the overlay holds the grid colour at full blue";
+}
+
+TEST(Curve, NoDashesWhereTheResponseLiesOnTheCurve) {
+  editor e;
+  inst_t *ci = e.t.ci;
+  e.frame();
+  for (int32_t x = 0; x < ci->kVW; x++) {
+    ci->fft_mag_lut[x] = 2.0;
+    ci->spline_lut[2][x] = vol_to_pix(ci, 2.0, ci->kVH, 2);
+  }
+  std::vector<lrgb_t> before(ci->fb.l, ci->fb.l + ci->fb.as);
+  vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
+  draw_dashed_fft(ci, 0);
+  EXPECT_EQ(std::memcmp(before.data(), ci->fb.l, before.size() * sizeof(lrgb_t)), 0);
+  for (int32_t x = 0; x < ci->kVW; x++) ci->spline_lut[2][x] = 10.0;  // the curve far above the response
+  draw_dashed_fft(ci, 0);
+  EXPECT_NE(std::memcmp(before.data(), ci->fb.l, before.size() * sizeof(lrgb_t)), 0);
+  tarvelon_restore_vantalib_gui_runtime(prev);
+}
+
+TEST(Curve, BandPositionsGoOnlyToRealBands) {
+  editor e;
+  inst_t *ci = e.t.ci;
+  e.frame();
+  EXPECT_NEAR(ci->equ[0].x, pitch_to_pix(ci, ci->equ[0].pitch) + ci->vxf, 1e-6);
+  tarvelon_band_view_t view{};
+  view.count = 2;
+  view.eqs[1].id = -1;  // never equ[-1]
+  view.eqs[2].id = 7;   // nor beyond the four bands
+  view.eqs[1].x = view.eqs[2].x = 12345.0;
+  tarvelon_store_band_positions(ci, &view);
+  for (int b = 0; b < 4; b++) EXPECT_NE(ci->equ[b].x, 12345.0);
+}
+
+TEST(Knobs, ValueTexts) {
+  char s[64];
+  auto text = [&](int slot, double v) {
+    std::strcpy(s, "previous");
+    tarvelon_knob_value_text(slot, v, s, sizeof s);
+    return std::string(s);
+  };
+  EXPECT_EQ(text(1, 3.0), "3.0");
+  EXPECT_EQ(text(1, -65.0), "-67.4");  // on the linear segment
+  EXPECT_EQ(text(1, -70.0), "-INF");   // below the scale's floor
+  EXPECT_EQ(text(1, tv::kFloorDb), "-INF");
+  EXPECT_EQ(text(3, 100.0), "100");
+  EXPECT_EQ(text(3, 99.9), "99.9");
+  EXPECT_EQ(text(3, 99.95), "100");
+  EXPECT_EQ(text(2, 1234.4), "1234");
+  EXPECT_EQ(text(4, 0), "RGB");
+  EXPECT_EQ(text(4, 1), "CMY");
+  EXPECT_EQ(text(4, 2), "Stereo");
+  EXPECT_EQ(text(7, 0.5), "0.50");
+  EXPECT_EQ(text(7, 0.0), "0.0");
+  EXPECT_EQ(text(7, 5.0), "5.0");
+  EXPECT_EQ(tarvelon_knob_frame(1.0), 191);
+  EXPECT_EQ(tarvelon_knob_frame(0.0), 0);
+  EXPECT_EQ(tarvelon_knob_frame(1.7), 191);
+  EXPECT_EQ(tarvelon_knob_frame(-0.2), 0);
+  EXPECT_EQ(tarvelon_knob_frame(NAN), 0);
+}
+
+TEST(Knobs, DragReadoutAndClipLight) {
+  editor e;
+  inst_t *ci = e.t.ci;
+  ci->grabbed_id = 0;
+  ci->grabbed_type = 0;
+  ci->equ[0].freq = 1000.0;
+  ci->equ[0].db = 3.0;
+  print_control_info(ci);
+  EXPECT_STREQ(ci->debug_txt->text, "Band A : freq: 1000 Hz - gain: +3.00 dB");
+  ci->grabbed_type = 1;
+  ci->equ[0].freq = 55.25;
+  ci->equ[0].slope = -3.0;
+  print_control_info(ci);
+  EXPECT_STREQ(ci->debug_txt->text, "Band A, top handle : freq: 55.2 Hz - slope: -3.0 dB/octave");
+  ci->grabbed_type = 9;
+  print_control_info(ci);
+  EXPECT_STREQ(ci->debug_txt->text, "Band A, top handle : freq: 55.2 Hz - slope: -3.0 dB/octave");
+
+  ci->max_sample = 3.0;
+  e.frame();
+  EXPECT_DOUBLE_EQ(ci->max_sample.load(), 0.9);
+  e.frame();
+  EXPECT_NEAR(ci->max_sample.load(), 0.81, 1e-12);
+}
+
+TEST(Frame, DelayCaptionAfterAudio) {
+  editor e;
+  e.process(0.1, 0.1, 4);
+  e.t.ci->print_delay = 2;
+  e.frame();
+  EXPECT_STREQ(e.t.ci->debug_txt->text, "Delay: 19 ms (kernel: 12 ms, buffer: 7 ms)");
+}
