@@ -201,7 +201,7 @@ void blit_overlay(const raster_t *layer) noexcept {
 
 namespace {
 struct g22_tables {
-  uint16_t encode[65536];  // gamma-2.2 value with five fractional bits, at most 8160
+  uint16_t encode[65536];  // gamma-2.2 value with five fractional bits (full scale: 10208)
   int16_t dither[16384];
 };
 // Built once per process, in static storage (nothing to free at unload).
@@ -209,8 +209,11 @@ const g22_tables &tables() {
   static g22_tables t;
   static std::once_flag once;
   std::call_once(once, [] {
-    for (int v = 0; v < 65536; v++)
-      t.encode[v] = uint16_t(std::min(8160L, std::lround(std::pow(v / 32768.0, 1.0 / 2.2) * 8160.0)));
+    // Full scale is stored well above 8160, so no dither can pull it below 255.
+    for (int v = 0; v < 65536; v++) {
+      const long e = std::min(8160L, std::lround(std::pow(v / 32768.0, 1.0 / 2.2) * 8160.0));
+      t.encode[v] = uint16_t(e >= 8160 ? 8160 + 2048 : e);
+    }
     std::mt19937 rng(0x7A2E1Du);
     std::normal_distribution<double> g(0.0, 1.0);
     for (int16_t &d : t.dither) d = int16_t(std::lround(g(rng) * 22.6 + 16.0));
@@ -219,9 +222,7 @@ const g22_tables &tables() {
 }
 
 // Full scale stays 255 whatever the dither (as black stays 0).
-uint8_t to_byte(int encoded, int dither) {
-  return encoded >= 8160 ? 255 : uint8_t(std::clamp((encoded + dither) >> 5, 0, 255));
-}
+inline uint8_t to_byte(int encoded, int dither) { return uint8_t(std::clamp((encoded + dither) >> 5, 0, 255)); }
 }  // namespace
 
 void convert_lrgb_to_g22(int mode) noexcept {
@@ -229,30 +230,25 @@ void convert_lrgb_to_g22(int mode) noexcept {
   if (!fb || !fb->r.srgb) return;
   const g22_tables &t = tables();
   // The same dither for the same picture: frames and snapshots are reproducible
-  // and a still picture does not shimmer.
+  // and a still picture does not shimmer. Each row starts at its own place in
+  // the noise table, so no pattern lines up from row to row.
   uint32_t rng = 0x9E3779B9u;
-  auto next = [&rng] {
-    rng ^= rng << 13, rng ^= rng >> 17, rng ^= rng << 5;
-    return rng;
-  };
-  const size_t n = size_t(fb->r.w) * size_t(fb->r.h);
+  const int w = fb->r.w, h = fb->r.h;
   uint8_t *out = reinterpret_cast<uint8_t *>(fb->r.srgb);
-  uint32_t idx = next() & 16383, run = 100 + (next() % 1024);
-  for (size_t i = 0; i < n; i++) {
-    const lrgb_t px = fb->r.l[i];
-    int d = 0;
-    if (mode == 1) {
-      if (run-- == 0) {
-        idx = next() & 16383;
-        run = 100 + (next() % 1024);
-      }
-      idx = (idx + 1) & 16383;
-      if (int(px.r) + px.g + px.b > 9) d = t.dither[idx];
+  for (int y = 0; y < h; y++) {
+    rng ^= rng << 13, rng ^= rng >> 17, rng ^= rng << 5;
+    const lrgb_t *src = fb->r.l + size_t(y) * size_t(w);
+    uint8_t *dst = out + size_t(y) * size_t(w) * 4;
+    uint32_t idx = rng & 16383;
+    for (int x = 0; x < w; x++, idx = (idx + 1) & 16383) {
+      const lrgb_t px = src[x];
+      // Black stays black: no dither on (nearly) dark pixels.
+      const int d = (mode == 1 && int(px.r) + px.g + px.b > 9) ? t.dither[idx] : 0;
+      dst[4 * x + 0] = to_byte(t.encode[px.b], d);
+      dst[4 * x + 1] = to_byte(t.encode[px.g], d);
+      dst[4 * x + 2] = to_byte(t.encode[px.r], d);
+      dst[4 * x + 3] = 0;
     }
-    out[4 * i + 0] = to_byte(t.encode[px.b], d);
-    out[4 * i + 1] = to_byte(t.encode[px.g], d);
-    out[4 * i + 2] = to_byte(t.encode[px.r], d);
-    out[4 * i + 3] = 0;
   }
 }
 

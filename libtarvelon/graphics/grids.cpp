@@ -62,6 +62,18 @@ void tick(inst_t *ci, xy_t a, xy_t b) {
   target_scope scope(&ci->finallayout_ctx);
   draw_line_thin(a, b, 0.8, tick_colour(), blend_mul, 1.0);
 }
+// The layer's coverage on its own; without it (allocation failed) the blend
+// reads the whole layer.
+void index_grid_alpha(inst_t *ci, size_t n) {
+  gc_free(ci, ci->grid_alpha);
+  ci->grid_alpha = static_cast<uint16_t *>(gc_calloc(ci, n, sizeof(uint16_t)));
+  ci->grid_rgb = lrgb_t{0, 0, 0, 0};
+  for (size_t i = 0; i < n; i++) {
+    const lrgb_t &p = ci->grids_lut[i];
+    if (ci->grid_alpha) ci->grid_alpha[i] = p.a;
+    if (p.a > ci->grid_rgb.a) ci->grid_rgb = p;  // the best-defined grid colour
+  }
+}
 }  // namespace
 
 double tarvelon_curve_row(const inst_t *ci, double v) noexcept {
@@ -166,6 +178,7 @@ void make_grids_lut(inst_t *ci) noexcept {
       p = lrgb_t{0, 0, 0, p.g};
     }
   }
+  index_grid_alpha(ci, n);
 }
 
 void draw_grids_lut(inst_t *ci) noexcept {
@@ -173,6 +186,23 @@ void draw_grids_lut(inst_t *ci) noexcept {
   const int64_t weight = std::llround(gaussian(2.0 * ci->mouseout_time) * 32768.0);
   if (weight <= 0) return;
   const int32_t W = ci->fb.w;
+  auto blend = [&](lrgb_t &p, const lrgb_t &g) {
+    const int64_t q = (int64_t(g.a) * weight) >> 15, r = 32768 - q;
+    p.r = uint16_t((p.r * r + g.r * q) >> 15);
+    p.g = uint16_t((p.g * r + g.g * q) >> 15);
+    p.b = uint16_t((p.b * r + g.b * q) >> 15);
+  };
+  const bool inside = ci->vx >= 0 && ci->vy >= 0 && ci->vx + ci->kVW <= W && ci->vy + ci->kVH <= ci->fb.h;
+  if (ci->grid_alpha && inside) {
+    const lrgb_t g = ci->grid_rgb;
+    for (int32_t y = 0; y < ci->kVH; y++) {
+      const uint16_t *a = ci->grid_alpha + size_t(y) * size_t(ci->kVW);
+      lrgb_t *row = ci->fb.l + size_t(ci->vy + y) * size_t(W) + size_t(ci->vx);
+      for (int32_t x = 0; x < ci->kVW; x++)
+        if (a[x]) blend(row[x], lrgb_t{g.r, g.g, g.b, a[x]});
+    }
+    return;
+  }
   for (int32_t y = 0; y < ci->kVH; y++) {
     const int32_t fy = ci->vy + y;
     if (fy < 0 || fy >= ci->fb.h) continue;
@@ -182,11 +212,7 @@ void draw_grids_lut(inst_t *ci) noexcept {
       const int64_t a = g[x].a;
       const int32_t fx = ci->vx + x;
       if (a == 0 || fx < 0 || fx >= W) continue;
-      const int64_t q = (a * weight) >> 15, r = 32768 - q;
-      lrgb_t &p = row[fx];
-      p.r = uint16_t((p.r * r + g[x].r * q) >> 15);
-      p.g = uint16_t((p.g * r + g[x].g * q) >> 15);
-      p.b = uint16_t((p.b * r + g[x].b * q) >> 15);
+      blend(row[fx], g[x]);
     }
   }
 }

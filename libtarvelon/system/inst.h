@@ -149,6 +149,10 @@ struct inst_t {
   // Editors (and snapshots) currently using the window-sized rasters; they
   // exist only while this is above 0. [GUI thread]
   int32_t editor_users;
+  // The grid layer's coverage alone (kVW×kVH), so the per-frame grid blend
+  // reads two bytes a pixel; its colour is the same everywhere.
+  uint16_t *grid_alpha;
+  lrgb_t grid_rgb;
   // Table recomputations done by frames, for tests that prove caching.
   relaxed<int64_t> table_recomputations;
 };

@@ -23,6 +23,8 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
     }
     gc_free(ci, ci->grids_lut);
     ci->grids_lut = nullptr;
+    gc_free(ci, ci->grid_alpha);
+    ci->grid_alpha = nullptr;
     sync_vantalib_framebuffers(ci);
     return;
   }
@@ -32,6 +34,10 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
   const size_t g = size_t(ci->kVW > 0 ? ci->kVW : 0) * size_t(ci->kVH > 0 ? ci->kVH : 0);
   raster_t grid{ci->grids_lut, ci->kVW, ci->kVH, ci->grids.as, nullptr};
   tarvelon_resize_lrgb_raster(ci, &grid, g, resolution_changed);
+  if (grid.l != ci->grids_lut) {  // a new layer: its index is rebuilt with it
+    gc_free(ci, ci->grid_alpha);
+    ci->grid_alpha = nullptr;
+  }
   ci->grids_lut = grid.l;
   ci->grids.as = grid.as;
   sync_vantalib_framebuffers(ci);

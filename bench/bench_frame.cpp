@@ -1,0 +1,64 @@
+// Whole editor frames: with the spectrum changing every frame (audio arriving
+// between frames), and idle (nothing changed since the last frame).
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <vector>
+
+#include "audio/engine.h"
+#include "graphics/frame.h"
+#include "graphics/layout.h"
+#include "memory_host.h"
+#include "system/instance.h"
+
+namespace {
+struct open_editor {
+  std::unique_ptr<memory_host> host = std::make_unique<memory_host>();
+  inst_t *ci;
+  std::vector<srgb_t> pixels;
+  std::vector<double> l, r, ol, orr;
+  uint32_t seed = 1;
+  open_editor(int w, int h) : l(441), r(441), ol(441), orr(441) {
+    ci = tarvelon_create_hosted_plugin_instance(nullptr, 16, memory_host::callbacks(), host.get(), nullptr);
+    tarvelon_editor_storage_acquire(ci);
+    tarvelon_resize_editor(ci, w, h);
+    pixels.resize(size_t(ci->fb.w) * size_t(ci->fb.h));
+    ci->composite.srgb = pixels.data();
+    sync_vantalib_framebuffers(ci);
+    tarvelon_draw_frame(ci);  // first touch of every page, and the first tables
+  }
+  ~open_editor() {
+    ci->composite.srgb = nullptr;
+    tarvelon_editor_storage_release(ci);
+    tarvelon_destroy_instance(ci);
+  }
+  // 10 ms of noise at 44.1 kHz, as a host would deliver between two frames.
+  void audio() {
+    for (size_t i = 0; i < l.size(); i++) {
+      seed = seed * 1664525u + 1013904223u;
+      l[i] = (double(seed >> 8) / 16777216.0 - 0.5) * 0.3;
+      r[i] = l[i] * 0.5;
+    }
+    double *in[2] = {l.data(), r.data()}, *out[2] = {ol.data(), orr.data()};
+    tarvelon_process_audio_runtime_owned(ci, in, out, int32_t(l.size()));
+  }
+};
+
+void BM_DrawFrame(benchmark::State &state) {
+  open_editor e(int(state.range(0)), int(state.range(1)));
+  for (auto _ : state) {
+    state.PauseTiming();
+    e.audio();
+    state.ResumeTiming();
+    tarvelon_draw_frame(e.ci);
+  }
+}
+BENCHMARK(BM_DrawFrame)->Args({1060, 566})->Args({3840, 2160})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DrawFrameIdle(benchmark::State &state) {
+  open_editor e(1060, 566);
+  tarvelon_draw_frame(e.ci);
+  for (auto _ : state) tarvelon_draw_frame(e.ci);
+}
+BENCHMARK(BM_DrawFrameIdle)->Unit(benchmark::kMillisecond)->UseRealTime();
+}  // namespace
