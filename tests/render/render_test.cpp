@@ -82,7 +82,7 @@ TEST(Render, DemoIsReproducibleAndMeasuresTheDesignedResponse) {
   const run_result rb = render("--demo '" + b + "/nested/demo'");  // folders are made on the way
   ASSERT_EQ(ra.status, 0) << ra.output;
   ASSERT_EQ(rb.status, 0) << rb.output;
-  for (const char *f : {"/sweep-eq.wav", "/pink-eq.wav", "/report.txt"}) {
+  for (const char *f : {"/sweep-eq.wav", "/pink-eq.wav", "/report.txt", "/editor.png"}) {
     EXPECT_FALSE(slurp(a + f).empty()) << f;
     EXPECT_EQ(slurp(a + f), slurp(b + "/nested/demo" + f)) << f << " differs between two runs";
   }
@@ -91,6 +91,29 @@ TEST(Render, DemoIsReproducibleAndMeasuresTheDesignedResponse) {
   ASSERT_NE(at, std::string::npos) << report;
   EXPECT_LT(std::atof(report.c_str() + at + 51), 0.1) << report;
   std::system(("rm -rf '" + a + "' '" + b + "'").c_str());
+}
+
+TEST(Render, SnapshotWritesTheEditorAsPng) {
+  const std::string dir = temp_dir();
+  std::vector<float> x(2 * 48000);
+  for (size_t i = 0; i < x.size(); i++) x[i] = float(0.3 * std::sin(0.05 * double(i)));
+  write_stereo(dir + "/in.wav", x, 48000);
+  const std::string io = " '" + dir + "/in.wav' '" + dir + "/out.wav'";
+  const run_result r = render("--size 800x600 --snapshot '" + dir + "/ed.png'" + io);
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string png = slurp(dir + "/ed.png");
+  ASSERT_GT(png.size(), 33u);
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+  auto be32 = [&](size_t at) {
+    return (uint32_t(uint8_t(png[at])) << 24) | (uint32_t(uint8_t(png[at + 1])) << 16) |
+           (uint32_t(uint8_t(png[at + 2])) << 8) | uint32_t(uint8_t(png[at + 3]));
+  };
+  EXPECT_EQ(be32(16), 800u);
+  EXPECT_EQ(be32(20), 600u);
+  const run_result bad = render("--size 100x100 --snapshot '" + dir + "/no.png'" + io);
+  EXPECT_NE(bad.status, 0);
+  EXPECT_NE(bad.output.find("--size wants"), std::string::npos) << bad.output;
+  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(Render, SettingsByNameStateFilesAndClearErrors) {
