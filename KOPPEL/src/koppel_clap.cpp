@@ -15,6 +15,7 @@
 #include "event_queue.h"
 #include "koppel_clap.h"
 #include "koppel_interface.h"
+#include "tarvelon_koppel.h"
 #include "tarvelon_snapshot_ext.h"
 #include "vl_numtext.h"
 
@@ -444,8 +445,9 @@ bool params_get_info(const clap_plugin_t *plugin, uint32_t index, clap_param_inf
 }
 
 bool params_get_value(const clap_plugin_t *plugin, clap_id id, double *out) {
-  if (!out) return false;
-  *out = koppel_getParameterValue(C(plugin)->userPlugin, id);
+  TarvelonKoppelPlugin *p = C(plugin)->userPlugin;
+  if (!out || !tarvelon_koppel_param_valid(p, id)) return false;  // unknown ids are a failure, not 0
+  *out = koppel_getParameterValue(p, id);
   return true;
 }
 

@@ -106,6 +106,10 @@ TEST(ClapProcess, ResetForgetsAudioInFlight) {
 
 TEST(ClapParams, InfoFlagsAndTextRoundTrips) {
   active_plugin a;
+  double got = 123.0;
+  EXPECT_FALSE(a.host.params->get_value(a.host.plugin, 28, &got)) << "an unknown id is a failure";
+  EXPECT_FALSE(a.host.params->get_value(a.host.plugin, 0xFFFFFFFFu, &got));
+  EXPECT_TRUE(a.host.params->get_value(a.host.plugin, 17, &got));
   clap_param_info_t info;
   ASSERT_TRUE(a.host.params->get_info(a.host.plugin, 0, &info));
   EXPECT_EQ(info.flags, CLAP_PARAM_IS_STEPPED | CLAP_PARAM_IS_AUTOMATABLE);
