@@ -147,7 +147,8 @@ void koppel_setSampleRateAndBlockSize(TarvelonKoppelPlugin *p, double rate, uint
   p->maxBlockSize = maxBlock;
   p->sampleRate = rate > 0.0 ? rate : 44100.0;
   ensure_capacity(p, std::clamp(maxBlock, 1u, kKoppelMaxSegment));
-  tarvelon_reset_audio_runtime_owned(p->ci);
+  // Segments never exceed kKoppelMaxSegment, whatever the host's block.
+  tarvelon_prepare_audio_runtime_owned(p->ci, int32_t(std::min(maxBlock, kKoppelMaxSegment)));
 }
 
 void koppel_reset(TarvelonKoppelPlugin *p) noexcept {

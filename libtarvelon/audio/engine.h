@@ -47,6 +47,14 @@ void tarvelon_reinit_audio_buffers(inst_t *ci, const tarvelon_audio_fields_t *f,
 void tarvelon_reset_audio_runtime(inst_t *ci, double samplerate, const tarvelon_audio_fields_t *f) noexcept;
 void tarvelon_reset_audio_runtime_from_bridge(inst_t *ci, const tarvelon_audio_fields_t *f) noexcept;
 void tarvelon_reset_audio_runtime_owned(inst_t *ci) noexcept;
+// The host's rate and its promise of blocks of at most max_block frames: the
+// engine is built for both now, on the calling thread, so the latency read
+// afterwards is the delay the first block gets. [main thread] takes both
+// reinit locks; may allocate
+void tarvelon_prepare_audio_runtime_owned(inst_t *ci, int32_t max_block) noexcept;
+// Shortest block length the engine is built for (the host's promise, or the
+// largest block it sent). [under proc_reinit_sem]
+int32_t tarvelon_block_floor(const inst_t *ci) noexcept;
 void tarvelon_reset_visual_analyzer_buffers(inst_t *ci) noexcept;
 // Forgets all audio in flight (blocks, accumulator, limiter envelope) without
 // reallocating, so a seek never replays old audio. [audio or main thread]

@@ -23,6 +23,16 @@ engine_sizes compute_sizes(double sr, int32_t bsize, double bsize_mul, double ks
   return s;
 }
 
+// The sizes for a build: the settings' own block unless it is shorter than the
+// blocks the host has promised (or sent), in which case the host's block sets
+// it, so the first process call never has to rebuild.
+engine_sizes sizes_for(const inst_t *ci, double sr, int32_t bsize, double bsize_mul, double ksize_mul) {
+  engine_sizes s = compute_sizes(sr, bsize, bsize_mul, ksize_mul);
+  const int32_t floor = tarvelon_block_floor(ci);
+  if (s.needed < floor) s = compute_sizes(sr, floor, bsize_mul, ksize_mul);
+  return s;
+}
+
 // Resizes both channels of a two-channel buffer; false leaves the rest as is.
 bool resize_pair(inst_t *ci, double **pair, size_t n) {
   for (int ch = 0; ch < 2; ch++) {
@@ -87,7 +97,7 @@ int32_t tarvelon_init_audio_buffers(inst_t *ci, const tarvelon_audio_fields_t *f
   };
 
   const double sr = tarvelon_sanitize_samplerate(ci->samplerate);
-  const engine_sizes s = compute_sizes(sr, bsize, bsize_mul, ksize_mul);
+  const engine_sizes s = sizes_for(ci, sr, bsize, bsize_mul, ksize_mul);
   const int32_t N = s.fft_size, needed = s.needed;
   if (N < 1 || N - 1 > tv::kMaxFftSize - 1 || needed < 1) return fail();
   if (!f->inter_buffer || !f->convout || !f->overflow || !ci->fft_mag || !ci->fbank) return fail();
@@ -171,7 +181,8 @@ void tarvelon_reinit_audio_buffers(inst_t *ci, const tarvelon_audio_fields_t *f,
   vl_lock_guard draw(ci->draw_reinit_sem);
   vl_lock_guard proc(ci->proc_reinit_sem);
   const double sr = tarvelon_sanitize_samplerate(ci->samplerate);
-  const engine_sizes s = compute_sizes(sr, bsize, bsize_mul, ksize_mul);
+  if (bsize > ci->largest_block_seen) ci->largest_block_seen = bsize;
+  const engine_sizes s = sizes_for(ci, sr, bsize, bsize_mul, ksize_mul);
   // Same sizes and rate as built: a rebuild would only insert a block of
   // silence and report an unchanged latency.
   if (ci->audio_buffers_ready && s.ksize == *f->ksize && s.fft_size == *f->fft_size && sr == ci->built_samplerate) {
@@ -193,6 +204,26 @@ void tarvelon_reset_audio_runtime(inst_t *ci, double samplerate, const tarvelon_
   tarvelon_reinit_audio_buffers(ci, f, 0, engine_param(ci, TV_PARAM_INPUT_BUFFER),
                                 engine_param(ci, TV_PARAM_RESOLUTION));
   tarvelon_resize_visual_analyzer_storage(ci);
+}
+
+int32_t tarvelon_block_floor(const inst_t *ci) noexcept {
+  if (!ci) return 0;
+  return ci->host_max_block > ci->largest_block_seen ? ci->host_max_block : ci->largest_block_seen;
+}
+
+void tarvelon_prepare_audio_runtime_owned(inst_t *ci, int32_t max_block) noexcept {
+  if (!ci) return;
+  const tarvelon_audio_fields_t f = tarvelon_owned_audio_fields(ci);
+  const double sr = tarvelon_sanitize_samplerate(tarvelon_host_get_sample_rate(ci));
+  vl_lock_guard draw(ci->draw_reinit_sem);
+  vl_lock_guard proc(ci->proc_reinit_sem);
+  ci->host_max_block = max_block > 0 ? max_block : 0;
+  const bool new_rate = sr != ci->samplerate;
+  ci->samplerate = sr;
+  // Skipped inside when nothing changes, so a repeated activation costs nothing.
+  tarvelon_reinit_audio_buffers(ci, &f, 0, engine_param(ci, TV_PARAM_INPUT_BUFFER),
+                                engine_param(ci, TV_PARAM_RESOLUTION));
+  if (new_rate) tarvelon_resize_visual_analyzer_storage(ci);
 }
 
 void tarvelon_reset_audio_runtime_from_bridge(inst_t *ci, const tarvelon_audio_fields_t *f) noexcept {

@@ -176,11 +176,12 @@ void tarvelon_process_audio_runtime(inst_t *ci, double *const *input, double *co
                                     const tarvelon_audio_fields_t *f) noexcept {
   if (!ci || !f || nframes < 1) return;
   ci->time_since_proc = 0.0;
-  if (ci->reinit_flag.is_set())
-    tarvelon_reinit_audio_buffers(ci, f, 0, tarvelon_host_get_param_value(ci, TV_PARAM_INPUT_BUFFER),
-                                  tarvelon_host_get_param_value(ci, TV_PARAM_RESOLUTION));
-  if (ci->audio_buffers_ready && nframes > *f->needed_samples)
-    tarvelon_reinit_audio_buffers(ci, f, nframes, tarvelon_host_get_param_value(ci, TV_PARAM_INPUT_BUFFER),
+  // A settings change rebuilds once, for the host's block as well; only a host
+  // that sends more than it promised makes the audio thread rebuild for size.
+  const bool too_long = ci->audio_buffers_ready && nframes > *f->needed_samples;
+  if (ci->reinit_flag.is_set() || too_long)
+    tarvelon_reinit_audio_buffers(ci, f, too_long ? nframes : 0,
+                                  tarvelon_host_get_param_value(ci, TV_PARAM_INPUT_BUFFER),
                                   tarvelon_host_get_param_value(ci, TV_PARAM_RESOLUTION));
   if (ci->print_delay == 1) ci->print_delay = 2;
 

@@ -145,6 +145,10 @@ struct inst_t {
   int32_t ctrlcount;
   relaxed<int32_t> print_delay;
   double built_samplerate;  // rate the engine buffers and filter were last built for
+  // The engine always takes blocks this long in one step: the larger of the
+  // host's announced maximum and the largest block it ever sent.
+  // [written and read under proc_reinit_sem]
+  int32_t host_max_block, largest_block_seen;
 
   // Editors (and snapshots) currently using the window-sized rasters; they
   // exist only while this is above 0. [GUI thread]

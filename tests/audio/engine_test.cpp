@@ -100,6 +100,14 @@ TEST(EngineSizes, LatencyFollowsRateResolutionAndHostBlock) {
     EXPECT_EQ(t.host->latency.load(), 4608);
     EXPECT_EQ(t.ci->fft_size_value, 5120);
 
+    // A settings change keeps room for the largest block the host has sent.
+    t.set_param(23, 0.0);
+    std::array<samples, 2> small{samples(64, 0.0), samples(64, 0.0)};
+    run(t, small, {64});
+    EXPECT_EQ(t.ci->fft_size_value, 5120);
+  }
+  {
+    test_instance t(44100.0);
     t.set_param(23, 0.0);  // minimum block extension of 128 before rounding up
     std::array<samples, 2> small{samples(64, 0.0), samples(64, 0.0)};
     run(t, small, {64});

@@ -221,3 +221,46 @@ TEST(ClapLibrary, TheBuiltFileExportsOnlyTheEntryAndRuns) {
   }
   dlclose(lib);
 }
+
+namespace {
+// Feeds a unit impulse at frame 0 in blocks of `block` frames and returns the
+// frame where the output peaks (a flat linear-phase filter: its centre tap).
+template <class RunBlock>
+int64_t impulse_delay(uint32_t block, int64_t span, RunBlock run_block) {
+  stereo_buffer<double> in(block), out(block);
+  int64_t best_at = -1;
+  double best = 0.0;
+  for (int64_t pos = 0; pos < span; pos += block) {
+    for (uint32_t i = 0; i < block; i++) in.l[i] = in.r[i] = (pos + i == 0) ? 1.0 : 0.0;
+    run_block(in, out);
+    for (uint32_t i = 0; i < block; i++)
+      if (std::fabs(out.l[i]) > best) best = std::fabs(out.l[i]), best_at = pos + i;
+  }
+  return best_at;
+}
+}  // namespace
+
+// The latency a host reads after activation is the delay it then gets, for
+// the block length it announced, without the plug-in asking to restart.
+TEST(ClapLatency, ReportedLatencyIsTheImpulseDelayForTheAnnouncedBlock) {
+  struct setting {
+    double rate;
+    uint32_t block;
+  };
+  for (const setting s : {setting{44100, 1024}, setting{48000, 1024}, setting{44100, 32}, setting{48000, 4096}}) {
+    clap_test_host host(&clap_entry);
+    ASSERT_TRUE(host.create());
+    ASSERT_TRUE(host.plugin->activate(host.plugin, s.rate, 1, s.block));
+    ASSERT_TRUE(host.plugin->start_processing(host.plugin));
+    const uint32_t latency = host.latency->get(host.plugin);
+    const int restarts = host.count("request_restart"), changes = host.count("latency.changed");
+    const int64_t delay = impulse_delay(s.block, int64_t(latency) + 3 * s.block, [&](auto &in, auto &out) {
+      clap_run_block(host.plugin, s.block, in.ch, out.ch, 2, true, nullptr, nullptr);
+    });
+    EXPECT_EQ(delay, int64_t(latency)) << s.rate << " Hz, " << s.block << "-frame blocks";
+    EXPECT_EQ(host.count("request_restart"), restarts);
+    EXPECT_EQ(host.count("latency.changed"), changes);
+    if (s.block == 1024 && s.rate == 44100) EXPECT_EQ(latency, 1648u);
+    if (s.block == 32 && s.rate == 44100) EXPECT_EQ(latency, 838u) << "short blocks keep the settings' size";
+  }
+}

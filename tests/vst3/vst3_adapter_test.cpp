@@ -236,3 +236,30 @@ TEST(Vst3Lifetime, TheRecordGoesWhenAllPartsAreReleasedInAnyOrderOrThread) {
     EXPECT_EQ(app.refs.load(), 1) << "the host context is released";
   }
 }
+
+// setupProcessing builds the engine for the announced block: the latency read
+// then is the delay the audio gets, and processing never asks for a restart.
+TEST(Vst3Process, ReportedLatencyIsTheImpulseDelayForTheAnnouncedBlock) {
+  struct setting {
+    double rate;
+    int32_t block;
+  };
+  for (const setting s : {setting{44100, 1024}, setting{48000, 1024}, setting{44100, 32}, setting{48000, 4096}}) {
+    instance p(the_module());
+    p.setup(s.rate, s.block);
+    const uint32_t latency = p.proc()->getLatencySamples(p.processor);
+    const int restarts = p.handler.count("restartComponent");
+    stereo in(size_t(s.block)), out(size_t(s.block));
+    int64_t best_at = -1;
+    double best = 0.0;
+    for (int64_t pos = 0; pos < int64_t(latency) + 3 * s.block; pos += s.block) {
+      for (int32_t i = 0; i < s.block; i++) in.l[size_t(i)] = in.r[size_t(i)] = (pos + i == 0) ? 1.0 : 0.0;
+      p.process(s.block, in.ch, 2, out.ch, 2, true);
+      for (int32_t i = 0; i < s.block; i++)
+        if (std::fabs(out.l[size_t(i)]) > best) best = std::fabs(out.l[size_t(i)]), best_at = pos + i;
+    }
+    EXPECT_EQ(best_at, int64_t(latency)) << s.rate << " Hz, " << s.block << "-frame blocks";
+    p.ctrl()->getParamNormalized(p.controller, 0);  // where a deferred restart would be delivered
+    EXPECT_EQ(p.handler.count("restartComponent"), restarts);
+  }
+}

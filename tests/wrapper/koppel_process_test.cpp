@@ -46,7 +46,7 @@ TEST(WrapperProcess, SegmentEndsAreClippedAndNeverGoBackwards) {
 
 TEST(WrapperProcess, DefaultsPassAudioDelayedByTheReportedLatency) {
   test_plugin t;
-  koppel_setSampleRateAndBlockSize(t.p, 44100.0, 512);
+  koppel_setSampleRateAndBlockSize(t.p, 44100.0, 256);
   ASSERT_EQ(koppel_getLatencyInSamples(t.p), 838u);
   const size_t n = 4096;
   stereo_f in(n), out(n);
