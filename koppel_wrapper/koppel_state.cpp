@@ -77,19 +77,26 @@ bool koppel_loadState(TarvelonKoppelPlugin *p, void *stream, KoppelStateRead rea
   if (read_all(stream, read, header, sizeof header) != read_result::complete) return false;
   if (get_u32(header) != kMagic || get_u32(header + 4) != kVersion) return false;
   const uint32_t count = std::min<uint32_t>(get_u32(header + 8), kKoppelParamCount);
+  // The whole list is read before anything is locked: a slow stream must never
+  // hold up the audio thread. Records before an error or the end still apply.
+  uint8_t records[kKoppelParamCount][kRecordSize];
+  uint32_t complete = 0;
   bool failed = false;
+  while (complete < count) {
+    const read_result r = read_all(stream, read, records[complete], kRecordSize);
+    if (r != read_result::complete) {
+      failed = r == read_result::failed;  // a list cut short by the end of the stream is fine
+      break;
+    }
+    complete++;
+  }
   {
     // The audio thread must never play, nor record as undo, a half-loaded band set.
     vl_lock_guard lock(p->ci ? p->ci->proc_reinit_sem : nullptr);
-    for (uint32_t i = 0; i < count; i++) {
-      uint8_t rec[kRecordSize];
-      const read_result r = read_all(stream, read, rec, sizeof rec);
-      if (r != read_result::complete) {
-        failed = r == read_result::failed;  // a list cut short by the end of the stream is fine
-        break;
-      }
-      const uint32_t id = get_u32(rec);
-      if (id < kKoppelParamCount) tarvelon_koppel_set_parameter_value(p, id, get_f64(rec + 8), true, param_origin::host);
+    for (uint32_t i = 0; i < complete; i++) {
+      const uint32_t id = get_u32(records[i]);
+      if (id < kKoppelParamCount)
+        tarvelon_koppel_set_parameter_value(p, id, get_f64(records[i] + 8), true, param_origin::host);
     }
   }
   KoppelHostContext *h = p->hostContext;

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "support/fake_adapter.h"
@@ -105,4 +109,54 @@ TEST(WrapperState, ForeignOrBrokenStatesAreRejected) {
   EXPECT_FALSE(koppel_loadState(t.p, &failing, stream::read));
   EXPECT_FALSE(koppel_saveState(nullptr, &failing, stream::write));
   EXPECT_FALSE(koppel_loadState(t.p, &failing, nullptr));
+}
+
+// A host streaming the state slowly (a network drive) must not hold up the
+// audio thread: the stream stalls in the middle of the records until a
+// process call has gone through, which could never happen under the lock.
+TEST(WrapperState, ASlowStreamNeverBlocksTheAudioThread) {
+  test_plugin t;
+  koppel_setSampleRateAndBlockSize(t.p, 44100.0, 64);
+  struct stalling_stream {
+    std::vector<uint8_t> bytes;
+    size_t pos = 0;
+    int calls = 0;
+    std::atomic<bool> audio_ran{false};
+    bool waited_ok = true;
+    static int64_t read(void *s, void *buf, int64_t n) {
+      auto *st = static_cast<stalling_stream *>(s);
+      if (++st->calls == 5) {  // inside the records
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!st->audio_ran.load() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+        st->waited_ok = st->audio_ran.load();
+      }
+      const size_t k = std::min({size_t(n), size_t(16), st->bytes.size() - st->pos});
+      std::memcpy(buf, st->bytes.data() + st->pos, k);
+      st->pos += k;
+      return int64_t(k);
+    }
+  } s;
+  s.bytes = header(0x54415256u, 1, 28);
+  for (uint32_t id = 0; id < 28; id++) add_record(s.bytes, id, koppel_getParameterValue(t.p, id));
+  const double gain = -6.0;
+  std::memcpy(s.bytes.data() + 12 + 17 * 16 + 8, &gain, 8);  // Overall Gain
+
+  std::atomic<bool> stop{false};
+  std::thread audio([&] {
+    std::vector<float> l(64, 0.1f), r(64, 0.1f), ol(64), orr(64);
+    void *in[2] = {l.data(), r.data()}, *out[2] = {ol.data(), orr.data()};
+    while (!stop.load()) {
+      if (s.calls >= 5) {
+        fake_block b(64, false, in, 2, out, 2);
+        koppel_process(t.p, &b.ctx);
+        s.audio_ran = true;
+      }
+      std::this_thread::yield();
+    }
+  });
+  EXPECT_TRUE(koppel_loadState(t.p, &s, stalling_stream::read));
+  stop = true;
+  audio.join();
+  EXPECT_TRUE(s.waited_ok) << "the audio thread waited on the host's stream";
+  EXPECT_EQ(koppel_getParameterValue(t.p, 17), -6.0);
 }
