@@ -65,7 +65,10 @@ struct VST3Plugin {  // standard layout: sub-objects find it by offset
   uint32_t midiControllerQueue[256];
   int32_t num_events;
   KoppelEvent events[kMaxEvents];
-  std::atomic<bool> deleted;
+  // One count over all five parts: every part's add_ref and release move it
+  // too, so exactly one release sees it reach 0 and nothing reads the record
+  // after its own decrement.
+  std::atomic<int32_t> lifetime;
   std::atomic<int32_t> pending_restart;  // restartComponent flags waiting for a UI-thread call
 };
 
@@ -90,13 +93,7 @@ void call_add_ref(FUnknown *o) {
   if (o) o->lpVtbl->addRef(o);
 }
 
-// The record goes once all five counts are 0, exactly once even when two
-// sub-objects reach 0 on two threads at the same moment.
-void maybe_delete(VST3Plugin *v) {
-  if (v->component.refcounter.load() || v->controller.refcounter.load() || v->midiMapping.refcounter.load() ||
-      v->noteExpression.refcounter.load() || v->processor.refcounter.load())
-    return;
-  if (v->deleted.exchange(true)) return;
+void destroy_record(VST3Plugin *v) {
   if (v->userPlugin) koppel_destroyPlugin(v->userPlugin);
   call_release(v->componentHandler);
   call_release(v->host);
@@ -105,14 +102,16 @@ void maybe_delete(VST3Plugin *v) {
 }
 
 template <class Vtbl>
-uint32_t add_ref(sub_object<Vtbl> &o) {
-  return uint32_t(o.refcounter.fetch_add(1) + 1);
+uint32_t add_ref(VST3Plugin *v, sub_object<Vtbl> &o) {
+  v->lifetime.fetch_add(1, std::memory_order_relaxed);
+  return uint32_t(o.refcounter.fetch_add(1, std::memory_order_relaxed) + 1);
 }
 template <class Vtbl>
 uint32_t release(VST3Plugin *v, sub_object<Vtbl> &o) {
-  const int32_t n = o.refcounter.fetch_sub(1) - 1;
-  if (n == 0) maybe_delete(v);
-  return uint32_t(n < 0 ? 0 : n);
+  const int32_t n = o.refcounter.fetch_sub(1, std::memory_order_relaxed) - 1;
+  // acq_rel: the thread that frees sees every other thread's last use.
+  if (v->lifetime.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy_record(v);
+  return uint32_t(n < 0 ? 0 : n);  // a local: v may be gone
 }
 
 // Restart notices.
@@ -145,31 +144,31 @@ tresult VST3_CALL requirements_query(void *self, const TUID iid, void **obj) {
 tresult query(VST3Plugin *v, void *asker, const TUID iid, void **obj) {
   if (!obj) return kInvalidArgument;
   if (uid_equal(iid, IID_IComponent) || (uid_equal(iid, IID_FUnknown) && asker == &v->component)) {
-    add_ref(v->component);
+    add_ref(v, v->component);
     *obj = &v->component;
     return kResultOk;
   }
   if (uid_equal(iid, IID_IEditController)) {
-    add_ref(v->controller);
+    add_ref(v, v->controller);
     *obj = &v->controller;
     return kResultOk;
   }
   if (uid_equal(iid, IID_IAudioProcessor)) {
-    add_ref(v->processor);
+    add_ref(v, v->processor);
     *obj = &v->processor;
     return kResultOk;
   }
   if (uid_equal(iid, IID_IPluginBase) && (asker == &v->component || asker == &v->controller)) {
-    if (asker == &v->component) add_ref(v->component);
-    else add_ref(v->controller);
+    if (asker == &v->component) add_ref(v, v->component);
+    else add_ref(v, v->controller);
     *obj = asker;
     return kResultOk;
   }
   if (uid_equal(iid, IID_FUnknown)) {  // asked of another part: answer with that part
-    if (asker == &v->controller) add_ref(v->controller);
-    else if (asker == &v->processor) add_ref(v->processor);
-    else if (asker == &v->midiMapping) add_ref(v->midiMapping);
-    else add_ref(v->noteExpression);
+    if (asker == &v->controller) add_ref(v, v->controller);
+    else if (asker == &v->processor) add_ref(v, v->processor);
+    else if (asker == &v->midiMapping) add_ref(v, v->midiMapping);
+    else add_ref(v, v->noteExpression);
     *obj = asker;
     return kResultOk;
   }
@@ -247,7 +246,7 @@ int64_t stream_write(void *s, const void *buf, int64_t n) {
 
 // Component.
 tresult VST3_CALL comp_query(void *s, const TUID iid, void **obj) { return query(from_component(s), s, iid, obj); }
-uint32_t VST3_CALL comp_add_ref(void *s) { return add_ref(from_component(s)->component); }
+uint32_t VST3_CALL comp_add_ref(void *s) { return add_ref(from_component(s), from_component(s)->component); }
 uint32_t VST3_CALL comp_release(void *s) {
   VST3Plugin *v = from_component(s);
   return release(v, v->component);
@@ -331,7 +330,7 @@ const IComponentVtbl kComponentVtbl = {
 
 // Processor.
 tresult VST3_CALL proc_query(void *s, const TUID iid, void **obj) { return query(from_processor(s), s, iid, obj); }
-uint32_t VST3_CALL proc_add_ref(void *s) { return add_ref(from_processor(s)->processor); }
+uint32_t VST3_CALL proc_add_ref(void *s) { return add_ref(from_processor(s), from_processor(s)->processor); }
 uint32_t VST3_CALL proc_release(void *s) {
   VST3Plugin *v = from_processor(s);
   return release(v, v->processor);
@@ -642,7 +641,7 @@ const IAudioProcessorVtbl kProcessorVtbl = {{proc_query, proc_add_ref, proc_rele
 
 // Controller.
 tresult VST3_CALL ctrl_query(void *s, const TUID iid, void **obj) { return query(from_controller(s), s, iid, obj); }
-uint32_t VST3_CALL ctrl_add_ref(void *s) { return add_ref(from_controller(s)->controller); }
+uint32_t VST3_CALL ctrl_add_ref(void *s) { return add_ref(from_controller(s), from_controller(s)->controller); }
 uint32_t VST3_CALL ctrl_release(void *s) {
   VST3Plugin *v = from_controller(s);
   return release(v, v->controller);
@@ -744,7 +743,7 @@ const IEditControllerVtbl kControllerVtbl = {
 
 // MIDI mapping.
 tresult VST3_CALL midi_query(void *s, const TUID iid, void **obj) { return query(from_midi(s), s, iid, obj); }
-uint32_t VST3_CALL midi_add_ref(void *s) { return add_ref(from_midi(s)->midiMapping); }
+uint32_t VST3_CALL midi_add_ref(void *s) { return add_ref(from_midi(s), from_midi(s)->midiMapping); }
 uint32_t VST3_CALL midi_release(void *s) {
   VST3Plugin *v = from_midi(s);
   return release(v, v->midiMapping);
@@ -758,7 +757,7 @@ const IMidiMappingVtbl kMidiVtbl = {{midi_query, midi_add_ref, midi_release}, mi
 
 // Note expression (tuning only).
 tresult VST3_CALL note_query(void *s, const TUID iid, void **obj) { return query(from_note(s), s, iid, obj); }
-uint32_t VST3_CALL note_add_ref(void *s) { return add_ref(from_note(s)->noteExpression); }
+uint32_t VST3_CALL note_add_ref(void *s) { return add_ref(from_note(s), from_note(s)->noteExpression); }
 uint32_t VST3_CALL note_release(void *s) {
   VST3Plugin *v = from_note(s);
   return release(v, v->noteExpression);
@@ -896,6 +895,7 @@ tresult VST3_CALL fac_create(void *, const char *cid, const char *iid, void **ob
   // counted only once the host has asked for them, so releasing everything it
   // was given frees the record.
   v->component.refcounter = 1;
+  v->lifetime = 1;
   *obj = &v->component;
   return kResultOk;
 }

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <atomic>
+#include <barrier>
 #include <thread>
 #include <vector>
 
@@ -208,11 +210,11 @@ TEST(Vst3State, IBStreamStateIsTheKoppelStateAndShortTransfersWork) {
   EXPECT_EQ(b.comp()->setState(b.component, reinterpret_cast<FUnknown *>(&broken)), kResultFalse);
 }
 
-TEST(Vst3Lifetime, TheRecordGoesWhenAllPartsAreReleasedInAnyOrderOrThread) {
+TEST(Vst3Lifetime, TheRecordGoesWhenAllPartsAreReleasedInAnyOrder) {
   module &m = the_module();
   PClassInfo info;
   m.f()->getClassInfo(m.factory, 0, &info);
-  for (int order = 0; order < 3; order++) {
+  for (int order = 0; order < 2; order++) {
     void *component = nullptr;
     ASSERT_EQ(m.f()->createInstance(m.factory, info.cid, IID_IComponent.data(), &component), kResultOk);
     application app;
@@ -227,14 +229,42 @@ TEST(Vst3Lifetime, TheRecordGoesWhenAllPartsAreReleasedInAnyOrderOrThread) {
       release(component), release(processor), release(controller);
     } else if (order == 1) {
       release(controller), release(processor), release(component);
-    } else {  // the last two on two threads at once: freed exactly once (ASan checks)
-      release(processor);
-      std::thread t([&] { release(controller); });
-      release(component);
-      t.join();
     }
     EXPECT_EQ(app.refs.load(), 1) << "the host context is released";
   }
+}
+
+// The last references of three parts released on three threads at the same
+// moment, thousands of times: the record is freed exactly once and nobody
+// reads it afterwards (ASan and TSan report any use after free or unordered
+// access). The threads live across rounds and meet at a barrier, so the
+// releases really overlap.
+TEST(Vst3Lifetime, PartsReleasedTogetherOnThreeThreadsFreeTheRecordOnce) {
+  module &m = the_module();
+  PClassInfo info;
+  m.f()->getClassInfo(m.factory, 0, &info);
+  constexpr int kRounds = 50000;
+  void *parts[3] = {};
+  std::barrier start(4), done(4);
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 3; k++)
+    threads.emplace_back([&, k] {
+      for (int round = 0; round < kRounds; round++) {
+        start.arrive_and_wait();
+        release(parts[k]);
+        done.arrive_and_wait();
+      }
+    });
+  for (int round = 0; round < kRounds; round++) {
+    void *component = nullptr;
+    ASSERT_EQ(m.f()->createInstance(m.factory, info.cid, IID_IComponent.data(), &component), kResultOk);
+    parts[0] = component;
+    parts[1] = query(component, IID_IAudioProcessor);
+    parts[2] = query(component, IID_IEditController);
+    start.arrive_and_wait();
+    done.arrive_and_wait();
+  }
+  for (auto &t : threads) t.join();
 }
 
 // setupProcessing builds the engine for the announced block: the latency read
