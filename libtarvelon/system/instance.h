@@ -23,6 +23,9 @@ inst_t *tarvelon_create_hosted_plugin_instance(void *owner, int32_t ctrl_count,
                                                const tarvelon_host_callbacks_t *callbacks, void *user_data,
                                                int32_t *instance_index) noexcept;
 inst_t *tarvelon_create_plugin_instance(void *owner, int32_t ctrl_count, int32_t *instance_index) noexcept;
+// 1 when every lock, buffer and the engine a working instance needs exist;
+// complete creation returns null otherwise.
+int32_t tarvelon_instance_is_complete(const inst_t *ci) noexcept;
 // Frees everything the instance owns. Null is ignored. [main thread]
 void tarvelon_destroy_instance(inst_t *ci) noexcept;
 // Instances created and not yet destroyed in this process.

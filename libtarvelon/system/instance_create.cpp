@@ -146,6 +146,21 @@ void tarvelon_init_plugin_runtime_owned(inst_t *ci, int32_t index) noexcept {
   tarvelon_restore_vantalib_gui_runtime(prev);
 }
 
+int32_t tarvelon_instance_is_complete(const inst_t *ci) noexcept {
+  if (!ci) return 0;
+  auto pair = [](double **p) { return p && p[0] && p[1]; };
+  auto triple = [](double **p) { return p && p[0] && p[1] && p[2]; };
+  const bool locks = ci->fft_sem && ci->fft_mag_sem && ci->spline_sem && ci->draw_reinit_sem && ci->proc_reinit_sem;
+  const bool bands = ci->equ && ci->eqs && ci->designed_equ && ci->undo_equ;
+  const bool engine = ci->fbank && ci->audio_buffers_ready && ci->plan && pair(ci->inter_buffer) &&
+                      pair(ci->convout) && pair(ci->overflow) && ci->kernel && ci->fft_input && ci->transition;
+  const bool display = ci->cpos && ci->last2k_size > 0 && pair(ci->last2k) && pair(ci->last2k_copy) &&
+                       pair(ci->last2k_fft) && ci->last2k_bman && ci->last2k_plan && triple(ci->spectral_table) &&
+                       triple(ci->spline_lut) && ci->spline_lut_int && ci->fft_mag_lut && pair(ci->fft_mag) &&
+                       ci->debug_txt && ci->db_txt && ci->freq_txt && ci->knob_txt;
+  return locks && bands && engine && display;
+}
+
 inst_t *tarvelon_create_hosted_plugin_instance(void *owner, int32_t ctrl_count,
                                                const tarvelon_host_callbacks_t *callbacks, void *user_data,
                                                int32_t *instance_index) noexcept {
@@ -165,6 +180,13 @@ inst_t *tarvelon_create_hosted_plugin_instance(void *owner, int32_t ctrl_count,
   tarvelon_host_attach_graphics(ci);
   tarvelon_init_plugin_runtime_owned(ci, index);
   tarvelon_init_audio_runtime_owned(ci);
+  // An instance missing a lock, a buffer or its engine would run unprotected
+  // or retry for ever: refuse it whole instead.
+  if (!tarvelon_instance_is_complete(ci)) {
+    tarvelon_destroy_instance(ci);
+    if (instance_index) *instance_index = -1;
+    return nullptr;
+  }
   return ci;
 }
 
