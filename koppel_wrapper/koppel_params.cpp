@@ -8,6 +8,7 @@
 #include "state/params.h"
 #include "system/instance.h"
 #include "tarvelon_koppel.h"
+#include "vl_mutex.h"
 #include "vl_numtext.h"
 
 namespace {
@@ -32,16 +33,50 @@ void refresh_controls_for(TarvelonKoppelPlugin *p, uint32_t id) {
     if (c.attached && c.paramId == int32_t(id)) c.normalizedValue = tarvelon_koppel_normalize_value_for_param(&prm, prm.value);
 }
 
-void send_event(TarvelonKoppelPlugin *p, uint32_t type, uint32_t id) {
+void send_event(TarvelonKoppelPlugin *p, uint32_t type, uint32_t id, double value) {
   KoppelHostContext *h = p->hostContext;
   if (!h || !h->sendParamEvent) return;
   KoppelEvent e{};
   e.type = type;
   e.parameter.id = id;
-  e.parameter.value = p->params[id].value;
+  e.parameter.value = value;
   h->sendParamEvent(h, &e);
 }
+
+void send_triple(TarvelonKoppelPlugin *p, uint32_t id, double value) {
+  t_reporting = true;  // a host echoing the value inside its callback must not recurse
+  send_event(p, KOPPEL_EVENT_PARAM_CHANGE_BEGIN, id, value);
+  send_event(p, KOPPEL_EVENT_PARAM_CHANGE_UPDATE, id, value);
+  send_event(p, KOPPEL_EVENT_PARAM_CHANGE_END, id, value);
+  t_reporting = false;
+}
+
+// Edits raised while this thread holds a core lock wait here, in order, and go
+// out once the last lock is released: a host's edit callback may wait for its
+// audio thread, which may be waiting for that very lock.
+struct pending_edit {
+  TarvelonKoppelPlugin *p;
+  uint32_t id;
+  double value;
+};
+constexpr size_t kMaxPendingEdits = 1024;
+thread_local pending_edit t_pending[kMaxPendingEdits];
+thread_local size_t t_pending_count = 0;
+
+void send_pending_edits() {
+  // Sending may raise more edits (a host echoing a value); they queue behind.
+  for (size_t i = 0; i < t_pending_count; i++) {
+    const pending_edit e = t_pending[i];
+    if (e.p) send_triple(e.p, e.id, e.value);
+  }
+  t_pending_count = 0;
+}
 }  // namespace
+
+void tarvelon_koppel_drop_pending_edits(TarvelonKoppelPlugin *p) noexcept {
+  for (size_t i = 0; i < t_pending_count; i++)
+    if (t_pending[i].p == p) t_pending[i].p = nullptr;
+}
 
 bool tarvelon_koppel_thread_is_processing() noexcept { return t_processing > 0; }
 
@@ -79,11 +114,19 @@ double tarvelon_koppel_denormalize_value_for_param(const TarvelonKoppelParam *pr
 
 void tarvelon_koppel_send_param_edit(TarvelonKoppelPlugin *p, uint32_t id) noexcept {
   if (!tarvelon_koppel_param_valid(p, id) || t_processing > 0 || t_reporting) return;
-  t_reporting = true;  // a host echoing the value inside its callback must not recurse
-  send_event(p, KOPPEL_EVENT_PARAM_CHANGE_BEGIN, id);
-  send_event(p, KOPPEL_EVENT_PARAM_CHANGE_UPDATE, id);
-  send_event(p, KOPPEL_EVENT_PARAM_CHANGE_END, id);
-  t_reporting = false;
+  const double value = p->params[id].value;
+  if (vl_mutex_locks_held() > 0) {
+    if (t_pending_count < kMaxPendingEdits) {
+      t_pending[t_pending_count++] = pending_edit{p, id, value};
+    } else {  // a full queue keeps the latest value of each parameter at its end
+      for (size_t i = 0; i < t_pending_count; i++)
+        if (t_pending[i].p == p && t_pending[i].id == id) t_pending[i].p = nullptr;
+      t_pending[kMaxPendingEdits - 1] = pending_edit{p, id, value};
+    }
+    vl_mutex_set_release_hook(send_pending_edits);
+    return;
+  }
+  send_triple(p, id, value);
 }
 
 void tarvelon_koppel_set_parameter_value(TarvelonKoppelPlugin *p, uint32_t id, double value, bool callParamChange,

@@ -118,6 +118,7 @@ TarvelonKoppelPlugin *koppel_createPlugin(KoppelHostContext *host) noexcept {
 
 void koppel_destroyPlugin(TarvelonKoppelPlugin *p) noexcept {
   if (!p) return;
+  tarvelon_koppel_drop_pending_edits(p);
   if (p->ci && p->ci->prefsave_pending) {
     p->ci->time_since_prefsave = 0.0;
     p->ci->prefsave_pending = 0;

@@ -73,7 +73,11 @@ double tarvelon_koppel_normalize_value_for_param(const TarvelonKoppelParam *para
 double tarvelon_koppel_denormalize_value_for_param(const TarvelonKoppelParam *param, double normalised) noexcept;
 void tarvelon_koppel_set_parameter_value(TarvelonKoppelPlugin *p, uint32_t id, double value, bool callParamChange,
                                          param_origin origin) noexcept;
+// A BEGIN/UPDATE/END triple for a user edit; raised while the thread holds a
+// core lock, it is sent, in order, right after the thread's last unlock.
 void tarvelon_koppel_send_param_edit(TarvelonKoppelPlugin *p, uint32_t id) noexcept;
+// Forgets this thread's unsent edits of a plug-in being destroyed.
+void tarvelon_koppel_drop_pending_edits(TarvelonKoppelPlugin *p) noexcept;
 void tarvelon_koppel_update_control_value(TarvelonKoppelPlugin *p, int32_t ctrl, int32_t id) noexcept;
 // Knob edits from the editor. [GUI thread]
 void tarvelon_koppel_set_knob_native_value(TarvelonKoppelPlugin *p, int32_t ctrl, double value) noexcept;

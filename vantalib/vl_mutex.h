@@ -15,6 +15,12 @@ void vl_mutex_destroy(vl_mutex_t *mx) noexcept;
 void vl_mutex_lock(vl_mutex_t *mx) noexcept;
 void vl_mutex_unlock(vl_mutex_t *mx) noexcept;
 
+// How many vl_mutex locks the calling thread holds (re-entries counted).
+int vl_mutex_locks_held() noexcept;
+// A function the calling thread runs once it has released its last vl_mutex
+// (after the unlock). One per thread; null clears it. [any thread]
+void vl_mutex_set_release_hook(void (*hook)()) noexcept;
+
 static_assert(sizeof(vl_mutex_t) <= 64, "the core reserves 64 bytes per mutex");
 
 // Scope guard for a vl_mutex_t that may be null.

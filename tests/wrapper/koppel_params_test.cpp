@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <vector>
 #include <string>
 #include <thread>
 
 #include "state/eq.h"
 #include "state/params.h"
+#include "state/undo.h"
 #include "support/fake_adapter.h"
 #include "system/inst.h"
 
@@ -143,4 +147,51 @@ TEST(WrapperPreset, ChosenPathsGetTheExtensionAndTheFolderIsRemembered) {
   EXPECT_EQ(tarvelon_koppel_accept_preset_path(t.p, 0, "/a/bcdefgh", small, sizeof small), 0);
   EXPECT_EQ(tarvelon_koppel_accept_preset_path(t.p, 0, nullptr, buf, sizeof buf), 0);
   EXPECT_EQ(tarvelon_koppel_host_callbacks.prompt_for_preset_path(t.p, t.p->ci, 1, buf, sizeof buf), 0);
+}
+
+// An undo reports its restored values while the core holds the processing
+// lock. A host whose edit callback waits for its own audio thread (which needs
+// that lock for its next block) must still get every report, in order, once
+// the lock is released: no deadlock.
+TEST(WrapperParams, EditsRaisedUnderACoreLockAreSentAfterItInOrder) {
+  test_plugin t;
+  koppel_setSampleRateAndBlockSize(t.p, 44100.0, 64);
+  t.p->notifyHost = 1;
+  tarvelon_undo_begin_edit(t.p->ci);
+  tarvelon_koppel_set_parameter_value(t.p, 17, -6.0, true, param_origin::user);  // Overall Gain
+  tarvelon_undo_end_edit(t.p->ci);
+  t.host.sent.clear();
+
+  std::atomic<int> blocks{0};
+  std::atomic<bool> stop{false};
+  std::thread audio([&] {
+    std::vector<float> l(64), r(64), ol(64), orr(64);
+    void *in[2] = {l.data(), r.data()}, *out[2] = {ol.data(), orr.data()};
+    while (!stop.load()) {
+      fake_block b(64, false, in, 2, out, 2);
+      koppel_process(t.p, &b.ctx);
+      blocks++;
+    }
+  });
+  bool waited_too_long = false;
+  t.host.on_send = [&](const KoppelEvent &) {
+    const int seen = blocks.load();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (blocks.load() == seen && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    waited_too_long |= blocks.load() == seen;
+  };
+  EXPECT_EQ(tarvelon_undo_step(t.p->ci, 0), 1);
+  t.host.on_send = nullptr;
+  stop = true;
+  audio.join();
+  EXPECT_FALSE(waited_too_long) << "the audio thread was stuck behind a report";
+  ASSERT_GE(t.host.sent.size(), 3u);
+  bool saw_gain = false;
+  for (size_t i = 0; i + 2 < t.host.sent.size(); i += 3) {  // whole gestures, in order
+    EXPECT_EQ(t.host.sent[i].type, uint32_t(KOPPEL_EVENT_PARAM_CHANGE_BEGIN));
+    EXPECT_EQ(t.host.sent[i + 1].type, uint32_t(KOPPEL_EVENT_PARAM_CHANGE_UPDATE));
+    EXPECT_EQ(t.host.sent[i + 2].type, uint32_t(KOPPEL_EVENT_PARAM_CHANGE_END));
+    if (t.host.sent[i + 1].parameter.id == 17) saw_gain = t.host.sent[i + 1].parameter.value == 0.0;
+  }
+  EXPECT_TRUE(saw_gain) << "the undone Overall Gain reached the host";
 }
