@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "koppel_interface.h"
+#include "spsc_queue.h"
 #include "vl_numtext.h"
 #include "vl_utf.h"
 #include "vst3_abi.h"
@@ -61,8 +62,8 @@ struct VST3Plugin {  // standard layout: sub-objects find it by offset
   sub_object<IAudioProcessorVtbl> processor;
   FUnknown *host;
   note_map noteidmap;
-  std::atomic<int32_t> midiControllerQueueSize;
-  uint32_t midiControllerQueue[256];
+  // MIDI controller values set on the UI thread, played at the next block.
+  spsc_queue<uint32_t, 256> midiControllerQueue;
   int32_t num_events;
   KoppelEvent events[kMaxEvents];
   // One count over all five parts: every part's add_ref and release move it
@@ -602,11 +603,9 @@ tresult VST3_CALL proc_process(void *s, ProcessData *d) {
     }
   }
   v->num_events = 0;
-  const int32_t queued = std::min(v->midiControllerQueueSize.load(), 256);
-  for (int32_t i = 0; i < queued; i++) {
-    const uint32_t m = v->midiControllerQueue[i];
+  v->midiControllerQueue.drain([&](uint32_t m) {
     add_event(v, midi_event(uint8_t(m), uint8_t(m >> 8), uint8_t(m >> 16)), 0, d->numSamples);
-  }
+  });
   last_value cut[kMaxEvents];
   int32_t ncut = 0;
   collect_parameter_changes(v, d, cut, &ncut);
@@ -625,7 +624,6 @@ tresult VST3_CALL proc_process(void *s, ProcessData *d) {
     koppel_setParameterValue(v->userPlugin, cut[i].id,
                              koppel_denormaliseParameterValue(v->userPlugin, cut[i].id, cut[i].value));
   v->num_events = 0;
-  v->midiControllerQueueSize = 0;
   t_deferring--;
   return kResultOk;
 }
@@ -717,11 +715,7 @@ tresult VST3_CALL ctrl_set_normalized(void *s, ParamID id, ParamValue value) {
   if (!is_midi_param(id)) {
     koppel_setParameterValue(v->userPlugin, id, koppel_denormaliseParameterValue(v->userPlugin, id, value));
   } else {
-    const int32_t n = v->midiControllerQueueSize.load();
-    if (n < 256) {
-      v->midiControllerQueue[n] = midi_for_param(id, value);
-      v->midiControllerQueueSize = n + 1;
-    }
+    v->midiControllerQueue.push(midi_for_param(id, value));  // a full queue drops it
   }
   return kResultOk;
 }

@@ -36,7 +36,8 @@ void sample_filter_bins(double *fir, const eq_t *eqs, int32_t i, int32_t N, doub
 }
 
 void sample_display_columns(const inst_t *ci, double *lut, const eq_t *eqs, int32_t i, int32_t count, int32_t kVW) {
-  const double zminp = ci->zminp, zmaxp = ci->zmaxp;
+  const tarvelon_hview_t view = ci->hview.load();
+  const double zminp = view.zminp, zmaxp = view.zmaxp;
   const double span = zmaxp - zminp;
   if (!(span > 0.0) || kVW < 2) return;
   const double scale = (kVW - 1) / span;

@@ -115,12 +115,14 @@ double pix_to_db(const inst_t *ci, double pos, int32_t w) noexcept {
 }
 
 double pitch_to_pix(const inst_t *ci, double pitch) noexcept {
-  const double a = ci->zminp, b = ci->zmaxp;
+  const tarvelon_hview_t v = ci->hview.load();
+  const double a = v.zminp, b = v.zmaxp;
   return (ci->kVW - 1) * (pitch - a) / (b - a);
 }
 
 double pix_to_pitch(const inst_t *ci, double x) noexcept {
-  const double a = ci->zminp, b = ci->zmaxp;
+  const tarvelon_hview_t v = ci->hview.load();
+  const double a = v.zminp, b = v.zmaxp;
   return a + (b - a) * x / (ci->kVW - 1);
 }
 

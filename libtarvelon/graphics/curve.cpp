@@ -10,8 +10,8 @@
 #include "vl_draw.h"
 
 namespace {
-xy_t screen_point(const inst_t *ci, double pitch, double v) {
-  const double x = (pitch - ci->zminp) * (ci->kVW - 1) / (ci->zmaxp - ci->zminp) + ci->vxf;
+xy_t screen_point(const inst_t *ci, const tarvelon_hview_t &view, double pitch, double v) {
+  const double x = (pitch - view.zminp) * (ci->kVW - 1) / (view.zmaxp - view.zminp) + ci->vxf;
   return xy_t{x, tarvelon_curve_row(ci, v) + ci->vyf};
 }
 
@@ -48,7 +48,8 @@ void tarvelon_store_band_positions(inst_t *ci, const tarvelon_band_view_t *view)
 
 void draw_bezier(inst_t *ci, tarvelon_band_view_t *view, int32_t colscheme) noexcept {
   (void)colscheme;
-  if (!ci || !view || ci->kVW < 2 || !(ci->zmaxp > ci->zminp)) return;
+  const tarvelon_hview_t hv = ci ? ci->hview.load() : tarvelon_hview_t{};
+  if (!ci || !view || ci->kVW < 2 || !(hv.zmaxp > hv.zminp)) return;
   ci->selrings_offset += 0.004 * ci->frame_s;
   if (ci->selrings_offset > 1.0) ci->selrings_offset -= 1.0;
 
@@ -59,8 +60,8 @@ void draw_bezier(inst_t *ci, tarvelon_band_view_t *view, int32_t colscheme) noex
 
   for (int32_t k = 1; k <= view->count; k++) {
     eq_t &e = view->eqs[k];
-    const xy_t p = screen_point(ci, e.pitch, e.db), h1 = screen_point(ci, e.h1pitch, e.h1db),
-               h2 = screen_point(ci, e.h2pitch, e.h2db);
+    const xy_t p = screen_point(ci, hv, e.pitch, e.db), h1 = screen_point(ci, hv, e.h1pitch, e.h1db),
+               h2 = screen_point(ci, hv, e.h2pitch, e.h2db);
     e.x = p.x, e.y = p.y, e.h1x = h1.x, e.h1y = h1.y, e.h2x = h2.x, e.h2y = h2.y;
     const bool hovered = view->hover && view->hover_id == e.id;
 

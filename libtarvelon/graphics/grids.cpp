@@ -86,7 +86,8 @@ double tarvelon_curve_row(const inst_t *ci, double v) noexcept {
 void draw_freq_grid(inst_t *ci) noexcept {
   if (!ci || ci->kVW < 2) return;
   const freq_mark *m = freq_marks();
-  const double lmin = std::log(double(ci->zmin)), lmax = std::log(double(ci->zmax));
+  const tarvelon_hview_t view = ci->hview.load();
+  const double lmin = std::log(view.zmin), lmax = std::log(view.zmax);
   const lrgb_t gc = grid_colour();
   for (int i = 0; i < 28; i++) {
     const double f = m[i].f;
@@ -95,7 +96,7 @@ void draw_freq_grid(inst_t *ci) noexcept {
       const lrgb_t c{uint16_t(gc.r * m[i].weight), uint16_t(gc.g * m[i].weight), uint16_t(gc.b * m[i].weight), gc.a};
       draw_line_thin(xy_t{x, ci->kVH - 1.0}, xy_t{x, 0.0}, 0.8, c, blend_add, 1.0);
     }
-    if (x >= 0.0 && x <= ci->kVW - 1.0 && (ci->kVW - 1) * m[i].importance / ci->hzoom > 500.0) {
+    if (x >= 0.0 && x <= ci->kVW - 1.0 && (ci->kVW - 1) * m[i].importance / view.hzoom > 500.0) {
       const double base = ci->vy + ci->kVH - 1.0;
       tick(ci, xy_t{ci->vx + x, base + 10.0}, xy_t{ci->vx + x, base});
       char s[32];

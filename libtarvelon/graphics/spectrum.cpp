@@ -23,8 +23,8 @@ uint16_t to_channel(double v) {
 }
 
 // The fractional bin under column ix for a transform of n points.
-double column_bin(const inst_t *ci, int32_t n, int32_t ix, double frac_offset = 0.0) {
-  const double lo = ci->zmin * n / ci->samplerate, hi = ci->zmax * n / ci->samplerate;
+double column_bin(const inst_t *ci, const tarvelon_hview_t &view, int32_t n, int32_t ix, double frac_offset = 0.0) {
+  const double lo = view.zmin * n / ci->samplerate, hi = view.zmax * n / ci->samplerate;
   const int32_t w = ci->visual_width;
   return lo * std::pow(10.0, (std::log10(hi) - std::log10(lo)) * (ix + frac_offset) / (w - 1));
 }
@@ -51,8 +51,9 @@ void comp_fft_mag_lut(inst_t *ci) noexcept {
   }
   polar_mag(mag, N);
   mag[N / 2] = std::fabs(mag[N / 2]);  // the Nyquist term is real
+  const tarvelon_hview_t view = ci->hview.load();
   for (int32_t ix = 0; ix < w; ix++) {
-    const double x = column_bin(ci, N, ix);
+    const double x = column_bin(ci, view, N, ix);
     if (!(x >= 0.0) || x >= double(N / 2)) continue;
     ci->fft_mag_lut[ix] = sane_level(interpolate(mag, x));
   }
@@ -89,10 +90,11 @@ void comp_spectral_table(inst_t *ci) noexcept {
   }
 
   const double sr = ci->samplerate;
+  const tarvelon_hview_t view = ci->hview.load();
   int32_t prev = 0;
   for (int32_t ix = 0; ix < w; ix++) {
-    const double x = column_bin(ci, N, ix);
-    const double nb = column_bin(ci, N, ix, 0.5) + 0.5;
+    const double x = column_bin(ci, view, N, ix);
+    const double nb = column_bin(ci, view, N, ix, 0.5) + 0.5;
     const int32_t next = (nb >= 0.0 && nb < double(N)) ? int32_t(nb) : N;  // trunc, saturating
     if (next < N / 2 && x >= 0.0 && x < double(N / 2)) {
       double level[2];
@@ -260,7 +262,8 @@ void paint_rainbows(inst_t *ci, int32_t colscheme) noexcept {
   lrgb_t *in_row = fb.l + size_t(vy + kVH + 1) * size_t(W);
   lrgb_t *out_row = fb.l + size_t(vy) * size_t(W);
   const double colgain = ci->colgain, gamma = ci->gamma;
-  const double zminp = ci->zminp, zmaxp = ci->zmaxp;
+  const tarvelon_hview_t view = ci->hview.load();
+  const double zminp = view.zminp, zmaxp = view.zmaxp;
   for (int32_t ix = ix0; ix <= ix1; ix++) {
     const int32_t s = std::clamp(ix, 0, kVW - 1);
     lrgb_t &cin = in_row[vx + ix], &cout = out_row[vx + ix];

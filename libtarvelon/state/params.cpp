@@ -89,12 +89,7 @@ void tarvelon_set_horizontal_zoom(inst_t *ci, double z, double p) noexcept {
   const double L = tv::kLn1000, F = tv::kLn20;
   const double zmin = std::exp(span * p * L + F);
   const double zmax = std::exp(hz * L + F + span * p * L);
-  ci->hzoom = hz;
-  ci->zoomc = p;
-  ci->zmin = zmin;
-  ci->zmax = zmax;
-  ci->zminp = (std::log(zmin) - F) / L;
-  ci->zmaxp = (std::log(zmax) - F) / L;
+  ci->hview.store(tarvelon_hview_t{hz, p, zmin, zmax, (std::log(zmin) - F) / L, (std::log(zmax) - F) / L});
 }
 
 void tarvelon_on_param_change(inst_t *ci, int32_t id) noexcept {

@@ -19,6 +19,12 @@ struct gc_t {
   void *ptr;
 };
 
+// The horizontal view: visible fraction `hzoom`, its centre `zoomc`, the edge
+// frequencies in Hz and as pitch (0..1 over 20 Hz..20 kHz).
+struct tarvelon_hview_t {
+  double hzoom, zoomc, zmin, zmax, zminp, zmaxp;
+};
+
 // On-screen position of one knob-panel control.
 struct ctrl_pos_t {
   int32_t gx, gy, ox, oy, oex, oey, type;
@@ -79,7 +85,10 @@ struct inst_t {
   // Display values derived from parameters (written by parameter changes on
   // either thread, read by drawing).
   relaxed<int32_t> colscheme;
-  relaxed<double> colgain, gamma, vzoom, hzoom, zoomc, zmin, zmax, zminp, zmaxp;
+  relaxed<double> colgain, gamma, vzoom;
+  // The visible frequency window, published whole (written by parameter
+  // changes on either thread, read by the display and the display curve).
+  seqlocked<tarvelon_hview_t> hview;
 
   // Editor size and display flags.
   int32_t gui_width, gui_height;

@@ -73,3 +73,21 @@ TEST(Threading, FramesDrawnWhileAudioMovesAndTogglesBands) {
   sync_vantalib_framebuffers(t.ci);
   tarvelon_editor_storage_release(t.ci);
 }
+
+// The horizontal view is changed by automation on the audio thread while the
+// editor reads it: every read is one whole view, never a mix of two.
+TEST(Threading, TheHorizontalViewIsReadWhole) {
+  test_instance t;
+  std::atomic<bool> stop{false};
+  std::thread audio([&] {
+    for (int i = 0; !stop.load(); i++) tarvelon_set_horizontal_zoom(t.ci, i % 2 ? 1.0 : 4.0, i % 2 ? 0.5 : 0.1);
+  });
+  int mixed = 0;
+  for (int i = 0; i < 200000; i++) {
+    const tarvelon_hview_t v = t.ci->hview.load();
+    if (std::fabs((v.zmaxp - v.zminp) - v.hzoom) > 1e-9) mixed++;
+  }
+  stop = true;
+  audio.join();
+  EXPECT_EQ(mixed, 0);
+}

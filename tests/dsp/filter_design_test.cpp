@@ -122,7 +122,8 @@ TEST(FilterDesign, DisplayTableMatchesTheCurveAtEveryColumn) {
   ASSERT_EQ(tarvelon_design_spline_only(ci), 1);
   EXPECT_EQ(ci->spline_changed.load(), 1);
   for (int x = 0; x < 300; x++) {
-    const double pitch = ci->zminp + (ci->zmaxp - ci->zminp) * x / 299.0;
+    const tarvelon_hview_t v = ci->hview.load();
+    const double pitch = v.zminp + (v.zmaxp - v.zminp) * x / 299.0;
     ASSERT_NEAR(ci->spline_lut[0][x], eq_curve_at_pitch(ci->eqs, ci->eqs_count, pitch), 1e-9) << x;
   }
 }

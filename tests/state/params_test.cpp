@@ -37,17 +37,17 @@ TEST(Params, DeclaredInOrderWithRangesLabelsAndShapes) {
 TEST(Params, HorizontalZoomShowsTheDocumentedWindow) {
   inst_t ci{};
   tarvelon_set_horizontal_zoom(&ci, 2.0, 0.0);
-  EXPECT_NEAR(ci.zmin, 20.0, 1e-9);
-  EXPECT_NEAR(ci.zmax, 632.4555320336759, 1e-9);
+  EXPECT_NEAR(ci.hview.load().zmin, 20.0, 1e-9);
+  EXPECT_NEAR(ci.hview.load().zmax, 632.4555320336759, 1e-9);
   tarvelon_set_horizontal_zoom(&ci, 2.0, 1.0);
-  EXPECT_NEAR(ci.zmin, 632.4555320336759, 1e-9);
-  EXPECT_NEAR(ci.zmax, 20000.0, 1e-7);
-  EXPECT_NEAR(ci.zmaxp, 1.0, 1e-12);
+  EXPECT_NEAR(ci.hview.load().zmin, 632.4555320336759, 1e-9);
+  EXPECT_NEAR(ci.hview.load().zmax, 20000.0, 1e-7);
+  EXPECT_NEAR(ci.hview.load().zmaxp, 1.0, 1e-12);
   tarvelon_set_horizontal_zoom(&ci, 0.5, 0.9);
-  EXPECT_NEAR(ci.zmin, 20.0, 1e-9);
-  EXPECT_NEAR(ci.zmax, 20000.0, 1e-7);
+  EXPECT_NEAR(ci.hview.load().zmin, 20.0, 1e-9);
+  EXPECT_NEAR(ci.hview.load().zmax, 20000.0, 1e-7);
   tarvelon_set_horizontal_zoom(&ci, 1.0, NAN);
-  EXPECT_EQ(ci.zoomc.load(), 0.5);
+  EXPECT_EQ(ci.hview.load().zoomc, 0.5);
 }
 
 TEST(Params, ChangesSetTheRightFlagsAndDisplayValues) {
@@ -65,7 +65,7 @@ TEST(Params, ChangesSetTheRightFlagsAndDisplayValues) {
   ci->prefsave_pending = 0;
   t.set_param(26, 3.0);  // zoom is not a preference
   EXPECT_EQ(ci->prefsave_pending.load(), 0);
-  EXPECT_NEAR(ci->hzoom.load(), 1.0 / 3.0, 1e-15);
+  EXPECT_NEAR(ci->hview.load().hzoom, 1.0 / 3.0, 1e-15);
 
   t.set_param(25, 3.0);
   EXPECT_NEAR(ci->vzoom.load(), 21.44764827301084, 1e-12);
