@@ -24,7 +24,6 @@ using namespace vst3;
 
 namespace {
 constexpr uid kComponentCid = make_uid(0x6B1E2C47, 0x9A3D4F15, 0xB0C8E7D2, 0x54A9F361);
-constexpr uid kControllerCid = make_uid(0x6B1E2C47, 0x9A3D4F15, 0xB0C8E7D2, 0x54A9F362);
 
 constexpr uint32_t KOPPEL_MIDI_PARAMID_START = 0x7ffff7df;
 constexpr uint32_t KOPPEL_MIDI_PARAMID_END = 0x7fffffff;
@@ -272,9 +271,11 @@ tresult VST3_CALL comp_terminate(void *s) {
   v->componentHandler = nullptr;
   return kResultOk;
 }
+// The component is its own controller (hosts find it through queryInterface),
+// so there is no separate controller class to name.
 tresult VST3_CALL comp_get_controller_cid(void *, TUID cid) {
-  std::memcpy(cid, kControllerCid.data(), 16);
-  return kResultOk;
+  if (cid) std::memset(cid, 0, 16);
+  return kResultFalse;
 }
 tresult VST3_CALL comp_not_impl_io(void *, int32_t) { return kNotImplemented; }
 int32_t VST3_CALL comp_bus_count(void *s, int32_t type, int32_t dir) {

@@ -68,6 +68,13 @@ TEST(Vst3Component, SecondInitializeIsRejectedAndBusesAreStereo) {
   EXPECT_EQ(p.proc()->canProcessSampleSize(p.processor, kSample64), kResultOk);
   EXPECT_EQ(p.proc()->canProcessSampleSize(p.processor, 7), kResultFalse);
   EXPECT_EQ(query(p.component, IID_IMidiMapping), nullptr);
+  // A component that is its own controller names no controller class (one the
+  // factory could not create would send hosts after a phantom).
+  TUID cid;
+  std::memset(cid, 0x55, sizeof cid);
+  EXPECT_EQ(p.comp()->getControllerClassId(p.component, cid), kResultFalse);
+  void *made = nullptr;
+  EXPECT_NE(p.mod.f()->createInstance(p.mod.factory, cid, IID_IEditController.data(), &made), kResultOk);
 }
 
 TEST(Vst3Controller, ParameterInfoTextsAndRanges) {
