@@ -3,6 +3,10 @@
 #include "io/prefs.h"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#include <io.h>
+#endif
 
 #include <cmath>
 #include <cstdlib>
@@ -250,10 +254,45 @@ void tarvelon_load_prefs(inst_t *ci, int32_t stage) noexcept {
   std::fclose(f);
 }
 
-void tarvelon_save_prefs(inst_t *ci) noexcept {
-  if (!ci) return;
+namespace {
+// Every missing folder above the file, owner-only (a fresh account may have
+// no configuration folder yet). false when one cannot be made.
+bool make_parent_folders(const char *path) {
+  char dir[4096];
+  std::snprintf(dir, sizeof dir, "%s", path);
+  char *slash = std::strrchr(dir, '/');
+#ifdef _WIN32
+  char *back = std::strrchr(dir, '\\');
+  if (back && (!slash || back > slash)) slash = back;
+#endif
+  if (!slash || slash == dir) return true;
+  *slash = 0;
+  for (char *p = dir + 1; ; p++) {
+    const bool end = *p == 0;
+    if (end || *p == '/' || *p == '\\') {
+      const char saved = *p;
+      *p = 0;
+      struct stat st{};
+      if (stat(dir, &st) != 0) {
+#ifdef _WIN32
+        if (mkdir(dir) != 0) return false;
+#else
+        if (mkdir(dir, 0700) != 0) return false;
+#endif
+      } else if (!S_ISDIR(st.st_mode)) {
+        return false;
+      }
+      *p = saved;
+    }
+    if (end) break;
+  }
+  return true;
+}
+
+bool write_prefs(inst_t *ci) {
   char path[4096], tmp[4096 + 8];
-  if (!tarvelon_prefs_path(path, sizeof path)) return;
+  if (!tarvelon_prefs_path(path, sizeof path)) return false;
+  if (!make_parent_folders(path)) return false;
   std::snprintf(tmp, sizeof tmp, "%s.tmp", path);
   char preset[2000];
   tarvelon_host_get_preset_dir(ci, preset, int32_t(sizeof preset));
@@ -262,7 +301,7 @@ void tarvelon_save_prefs(inst_t *ci) noexcept {
   const int32_t h = ci->gui_height < 1 ? ci->fb.h : ci->gui_height;
 
   FILE *f = std::fopen(tmp, "wb");
-  if (!f) return;
+  if (!f) return false;
   std::fprintf(f, "Tarvelon Prefs 1.3\n");
   std::fprintf(f, "Interface width %d\n", w);
   std::fprintf(f, "Interface height %d\n", h);
@@ -277,10 +316,22 @@ void tarvelon_save_prefs(inst_t *ci) noexcept {
   const bool ok = std::fflush(f) == 0 && !std::ferror(f);
   if (std::fclose(f) != 0 || !ok) {
     std::remove(tmp);
-    return;
+    return false;
   }
   // Replacing in one rename: a crash or a full disk never leaves a truncated file.
-  if (std::rename(tmp, path) != 0) std::remove(tmp);
+  if (std::rename(tmp, path) != 0) {
+    std::remove(tmp);
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+bool tarvelon_save_prefs(inst_t *ci) noexcept {
+  if (!ci) return false;
+  if (write_prefs(ci)) return true;
+  ci->prefsave_pending = 1;  // kept for the next attempt
+  return false;
 }
 
 void tarvelon_remember_gui_size(inst_t *ci, int32_t width, int32_t height) noexcept {

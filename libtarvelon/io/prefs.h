@@ -12,9 +12,11 @@ struct inst_t;
 // ($XDG_CONFIG_HOME, else ~/.config; %APPDATA% on Windows). false when unknown.
 bool tarvelon_prefs_path(char *buf, size_t size) noexcept;
 FILE *tarvelon_open_prefs_file(const char *mode) noexcept;
-// Writes all eleven lines through a temporary file renamed over the old one;
-// silently does nothing when that fails. [GUI or main thread]
-void tarvelon_save_prefs(inst_t *ci) noexcept;
+// Writes all eleven lines through a temporary file renamed over the old one,
+// making the folder (owner-only) when it is missing. On failure the old file
+// stays as it was, the save stays pending for the next attempt, and the result
+// is false. [GUI or main thread]
+bool tarvelon_save_prefs(inst_t *ci) noexcept;
 // Stage 0: editor size; stage 1: everything else. A missing file changes
 // nothing (stage 0 still sets the default size). [creation]
 void tarvelon_load_prefs(inst_t *ci, int32_t stage) noexcept;

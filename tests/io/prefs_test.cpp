@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <clocale>
 #include <cmath>
@@ -98,9 +99,26 @@ TEST_F(prefs_test, MissingOrUnwritableFileIsSilent) {
   EXPECT_EQ(t.ci->prefsave_pending.load(), 0);
   const char *home = std::getenv("XDG_CONFIG_HOME");
   const std::string saved = home;
-  setenv("XDG_CONFIG_HOME", "/nonexistent/folder", 1);
-  tarvelon_save_prefs(t.ci);
+  setenv("XDG_CONFIG_HOME", "/dev/null/folder", 1);  // no folder can be made under a device
+  t.ci->prefsave_pending = 0;
+  EXPECT_FALSE(tarvelon_save_prefs(t.ci));
+  EXPECT_EQ(t.ci->prefsave_pending.load(), 1) << "kept for the next attempt";
   tarvelon_load_prefs(t.ci, 1);
+  setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+}
+
+TEST_F(prefs_test, AFreshAccountGetsItsConfigurationFolder) {
+  test_instance t;
+  const std::string saved = std::getenv("XDG_CONFIG_HOME");
+  const std::string fresh = saved + "/fresh/account/.config";
+  setenv("XDG_CONFIG_HOME", fresh.c_str(), 1);
+  EXPECT_TRUE(tarvelon_save_prefs(t.ci));
+  struct stat st{};
+  ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u) << "owner-only";
+  FILE *f = tarvelon_open_prefs_file("rb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
   setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
 }
 
