@@ -1,6 +1,7 @@
 // Runs the tarvelon-render program as a user would.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -113,6 +114,32 @@ TEST(Render, SnapshotWritesTheEditorAsPng) {
   const run_result bad = render("--size 100x100 --snapshot '" + dir + "/no.png'" + io);
   EXPECT_NE(bad.status, 0);
   EXPECT_NE(bad.output.find("--size wants"), std::string::npos) << bad.output;
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(Render, TheInputIsNeverOverwrittenPluginNamesAreFilesAndClampingIsSaid) {
+  const std::string dir = temp_dir();
+  std::vector<float> x(2 * 4800, 0.1f);
+  write_stereo(dir + "/in.wav", x, 48000);
+  const std::string original = slurp(dir + "/in.wav");
+  for (const std::string &out : {dir + "/in.wav", dir + "/./in.wav", dir + "/link.wav"}) {
+    if (out == dir + "/link.wav") ASSERT_EQ(symlink((dir + "/in.wav").c_str(), out.c_str()), 0);
+    const run_result r = render("'" + dir + "/in.wav' '" + out + "'");
+    EXPECT_NE(r.status, 0) << out;
+    EXPECT_NE(r.output.find("is the input file itself"), std::string::npos) << r.output;
+    EXPECT_EQ(slurp(dir + "/in.wav"), original) << "the original is untouched";
+  }
+
+  const run_result clamped = render("--set 'Band A gain=200' '" + dir + "/in.wav' '" + dir + "/out.wav'");
+  ASSERT_EQ(clamped.status, 0) << clamped.output;
+  EXPECT_NE(clamped.output.find("\"Band A gain\" = 200 is outside"), std::string::npos) << clamped.output;
+  EXPECT_NE(clamped.output.find("using 60 dB"), std::string::npos) << clamped.output;
+
+  // A plug-in named without a slash is the file in the current folder.
+  ASSERT_EQ(std::system(("cp '" + std::string(TARVELON_CLAP_PATH) + "' '" + dir + "/mine.clap'").c_str()), 0);
+  const std::string cmd = "cd '" + dir + "' && '" + TARVELON_RENDER_PATH + "' --plugin mine.clap in.wav out2.wav 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_FALSE(read_all(dir + "/out2.wav").empty());
   std::system(("rm -rf '" + dir + "'").c_str());
 }
 

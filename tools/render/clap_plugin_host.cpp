@@ -23,7 +23,10 @@ clap_plugin_host::~clap_plugin_host() {
 }
 
 bool clap_plugin_host::load(const std::string &path, std::string *error) {
-  lib_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A name without a slash would make the loader search the system folders,
+  // not the file the user named.
+  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+  lib_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!lib_) {
     *error = "cannot load plug-in " + path + ": " + dlerror();
     return false;
@@ -139,6 +142,23 @@ bool clap_plugin_host::find_parameter(const std::string &name, clap_id *id) cons
 
 bool clap_plugin_host::text_to_value(clap_id id, const std::string &text, double *value) const {
   return params_->text_to_value(plugin_, id, text.c_str(), value);
+}
+
+bool clap_plugin_host::parameter_range(clap_id id, double *min, double *max) const {
+  for (uint32_t i = 0, n = params_->count(plugin_); i < n; i++) {
+    clap_param_info_t info;
+    if (params_->get_info(plugin_, i, &info) && info.id == id) {
+      *min = info.min_value, *max = info.max_value;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string clap_plugin_host::value_to_text(clap_id id, double value) const {
+  char buf[256] = "";
+  if (!params_->value_to_text(plugin_, id, value, buf, sizeof buf)) return std::to_string(value);
+  return buf;
 }
 
 void clap_plugin_host::set_parameter(clap_id id, double value) {

@@ -23,6 +23,8 @@ class clap_plugin_host {
   std::vector<std::string> parameter_names() const;
   bool find_parameter(const std::string &name, clap_id *id) const;
   bool text_to_value(clap_id id, const std::string &text, double *value) const;
+  bool parameter_range(clap_id id, double *min, double *max) const;
+  std::string value_to_text(clap_id id, double value) const;
   void set_parameter(clap_id id, double value);  // applied at the next process
   double parameter(clap_id id) const;
 

@@ -119,6 +119,21 @@ std::vector<uint8_t> read_file(const std::string &path) {
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
+// The plug-in clamps what it is given; say so when the number typed was
+// outside the parameter's range, rather than render something else silently.
+void warn_if_clamped(const clap_plugin_host &plug, clap_id id, const std::string &name, const std::string &text,
+                     double used) {
+  double lo, hi;
+  const char *start = text.c_str();
+  char *end = nullptr;
+  const double typed = std::strtod(start, &end);
+  if (end == start || !plug.parameter_range(id, &lo, &hi)) return;
+  if (!(typed < lo || typed > hi) || typed == used) return;
+  std::fprintf(stderr, "tarvelon-render: \"%s\" = %s is outside %s .. %s; using %s\n", name.c_str(), text.c_str(),
+               plug.value_to_text(id, lo).c_str(), plug.value_to_text(id, hi).c_str(),
+               plug.value_to_text(id, used).c_str());
+}
+
 void apply_settings(clap_plugin_host &plug, const options &o) {
   if (!o.state.empty() && !plug.load_state(read_file(o.state))) fail("not a valid Tarvelon state: " + o.state);
   for (const std::string &s : o.sets) {
@@ -133,6 +148,7 @@ void apply_settings(clap_plugin_host &plug, const options &o) {
     }
     double v;
     if (!plug.text_to_value(id, text, &v)) fail("cannot read a value for \"" + name + "\" from \"" + text + "\"");
+    warn_if_clamped(plug, id, name, text, v);
     plug.set_parameter(id, v);
   }
   if (!o.save_state.empty()) {
@@ -215,7 +231,16 @@ void run(clap_plugin_host &plug, int channels, uint32_t block, bool compensate, 
   if (progress) std::fprintf(stderr, "\n");
 }
 
+// true when both names lead to one file (the same path, a link, another spelling).
+bool same_file(const std::string &a, const std::string &b) {
+  struct stat sa{}, sb{};
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 void render_file(clap_plugin_host &plug, const options &o) {
+  if (o.input == o.output || same_file(o.input, o.output))
+    fail("OUTPUT " + o.output + " is the input file itself; choose another name so the original is kept");
   SF_INFO info{};
   SNDFILE *in = sf_open(o.input.c_str(), SFM_READ, &info);
   if (!in) fail("cannot read " + o.input + ": " + sf_strerror(nullptr));
