@@ -12,5 +12,10 @@ namespace fft_avx2 {
 void transform(const fft_plan_t *plan, const double *in, double *out, int32_t n, int32_t method, double norm);
 }
 
+// Which kernel transforms run on: the fastest the processor has (default), or
+// one named, for tests that check each. 0 when the processor lacks it.
+enum : int32_t { FFT_KERNEL_AUTO = 0, FFT_KERNEL_GENERIC = 1, FFT_KERNEL_AVX2 = 2 };
+int32_t fft_use_kernel(int32_t choice) noexcept;
+
 // method 0 forward, 1 backward; the plan's twiddles must be prepared for n.
 void fft_transform(const fft_plan_t *plan, const double *in, double *out, int32_t n, int32_t method, double norm);

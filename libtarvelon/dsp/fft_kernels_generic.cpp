@@ -1,4 +1,5 @@
 // Baseline x86-64 (or any other target) build of the transform kernels.
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -17,10 +18,27 @@ void transform(const fft_plan_t *plan, const double *in, double *out, int32_t n,
 }  // namespace fft_avx2
 #endif
 
-void fft_transform(const fft_plan_t *plan, const double *in, double *out, int32_t n, int32_t method, double norm) {
+namespace {
+bool cpu_has_avx2() {
 #if defined(__x86_64__) || defined(_M_X64)
   static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-  if (avx2) return fft_avx2::transform(plan, in, out, n, method, norm);
+  return avx2;
+#else
+  return false;
 #endif
+}
+std::atomic<int32_t> g_kernel{FFT_KERNEL_AUTO};
+}  // namespace
+
+int32_t fft_use_kernel(int32_t choice) noexcept {
+  if (choice == FFT_KERNEL_AVX2 && !cpu_has_avx2()) return 0;
+  if (choice < FFT_KERNEL_AUTO || choice > FFT_KERNEL_AVX2) return 0;
+  g_kernel.store(choice, std::memory_order_relaxed);
+  return 1;
+}
+
+void fft_transform(const fft_plan_t *plan, const double *in, double *out, int32_t n, int32_t method, double norm) {
+  const int32_t k = g_kernel.load(std::memory_order_relaxed);
+  if (k != FFT_KERNEL_GENERIC && cpu_has_avx2()) return fft_avx2::transform(plan, in, out, n, method, norm);
   fft_generic::transform(plan, in, out, n, method, norm);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -185,22 +186,36 @@ TEST(ClapState, SavedThroughClapIsTheKoppelStateAndShortStreamsWork) {
 TEST(ClapThreads, MainThreadOnlyCallsNeverComeFromTheAudioThread) {
   active_plugin a;
   const int changed_before = a.host.count("latency.changed");
+  std::atomic<bool> stop{false};
+  std::atomic<int> blocks{0};
   std::thread audio([&] {
     stereo_f64 in(2048, 0.1), out(2048);
     clap_event_list ev;
     ev.add_param(0, kResolution, 2.0);  // a rebuild inside process changes the latency
-    clap_run_block(a.host.plugin, 1024, in.ch, out.ch, 2, true, &ev, nullptr);
-    clap_run_block(a.host.plugin, 2048, in.ch, out.ch, 2, true, nullptr, nullptr);  // a larger host block
+    clap_run_block(a.host.plugin, 512, in.ch, out.ch, 2, true, &ev, nullptr);
+    clap_run_block(a.host.plugin, 2048, in.ch, out.ch, 2, true, nullptr, nullptr);  // more than it promised
+    while (!stop.load()) {
+      clap_run_block(a.host.plugin, 256, in.ch, out.ch, 2, true, nullptr, nullptr);
+      blocks++;
+    }
   });
+  // Meanwhile the main thread does what hosts and editors do there.
+  TarvelonKoppelPlugin *p = koppel_clap_user_plugin(a.host.plugin);
+  for (int round = 0; blocks.load() < 200 || round < 20; round++) {
+    clap_byte_stream s;
+    ASSERT_TRUE(a.host.state->save(a.host.plugin, &s.out));
+    ASSERT_TRUE(a.host.state->load(a.host.plugin, &s.in));
+    double v;
+    for (clap_id id = 0; id < 28; id++) EXPECT_TRUE(a.host.params->get_value(a.host.plugin, id, &v));
+    tarvelon_koppel_set_knob_normalized(p, 8, (round % 10) / 10.0);  // Overall Gain from the editor
+  }
+  stop = true;
   audio.join();
   EXPECT_GE(a.host.count("request_restart"), 1);
   EXPECT_EQ(a.host.count("latency.changed"), changed_before) << "not while active, not from the audio thread";
   a.host.plugin->deactivate(a.host.plugin);
   ASSERT_TRUE(a.host.plugin->activate(a.host.plugin, 44100.0, 1, 2048));
   EXPECT_GT(a.host.count("latency.changed"), changed_before);
-  clap_byte_stream s;
-  a.host.state->save(a.host.plugin, &s.out);
-  a.host.state->load(a.host.plugin, &s.in);
   EXPECT_TRUE(a.host.main_thread_violations().empty());
 }
 

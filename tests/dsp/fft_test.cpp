@@ -4,6 +4,7 @@
 #include <random>
 
 #include "dsp/fft.h"
+#include "dsp/fft_kernels.h"
 #include "dsp/scales.h"
 #include "support/reference_dft.h"
 #include "system/alloc.h"
@@ -55,11 +56,34 @@ std::vector<int> lengths_under_test() {
 }
 }  // namespace
 
-class FftLength : public ::testing::TestWithParam<int> {};
-class FftInverseLength : public ::testing::TestWithParam<int> {};
+// Each kernel the processor can run is checked against the reference.
+struct kernel_case {
+  int32_t kernel;
+  int n;
+};
+std::vector<kernel_case> kernel_cases(const std::vector<int> &lengths) {
+  std::vector<kernel_case> cases;
+  for (int32_t k : {int32_t(FFT_KERNEL_GENERIC), int32_t(FFT_KERNEL_AVX2)}) {
+    if (!fft_use_kernel(k)) continue;
+    for (int n : lengths) cases.push_back({k, n});
+  }
+  fft_use_kernel(FFT_KERNEL_AUTO);
+  return cases;
+}
+std::string case_name(const kernel_case &c) {
+  return std::string(c.kernel == FFT_KERNEL_GENERIC ? "generic_n" : "avx2_n") + std::to_string(c.n);
+}
+struct kernel_scope {
+  explicit kernel_scope(int32_t k) { fft_use_kernel(k); }
+  ~kernel_scope() { fft_use_kernel(FFT_KERNEL_AUTO); }
+};
+
+class FftLength : public ::testing::TestWithParam<kernel_case> {};
+class FftInverseLength : public ::testing::TestWithParam<kernel_case> {};
 
 TEST_P(FftLength, ForwardMatchesLongDoubleDftAndBackwardInvertsIt) {
-  const int n = GetParam();
+  const int n = GetParam().n;
+  kernel_scope kernel(GetParam().kernel);
   fft_env env;
   const std::vector<double> x = random_signal(n, unsigned(n) * 7u + 1u);
   std::vector<double> spectrum(size_t(n), 0.0);
@@ -86,7 +110,8 @@ TEST_P(FftLength, ForwardMatchesLongDoubleDftAndBackwardInvertsIt) {
 }
 
 TEST_P(FftInverseLength, BackwardMatchesDirectInverseSum) {
-  const int n = GetParam();
+  const int n = GetParam().n;
+  kernel_scope kernel(GetParam().kernel);
   fft_env env;
   const std::vector<double> spectrum = random_signal(n, unsigned(n) + 99u);
   std::vector<double> x(static_cast<size_t>(n));
@@ -102,8 +127,8 @@ TEST_P(FftInverseLength, BackwardMatchesDirectInverseSum) {
   EXPECT_LT(sqrtl(num / den), 1e-12L);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, FftLength, ::testing::ValuesIn(lengths_under_test()),
-                         [](const auto &info) { return "n" + std::to_string(info.param); });
+INSTANTIATE_TEST_SUITE_P(Lengths, FftLength, ::testing::ValuesIn(kernel_cases(lengths_under_test())),
+                         [](const auto &info) { return case_name(info.param); });
 
 // The direct inverse is quadratic: it runs on the lengths up to 2048, the
 // round trip above covers the rest.
@@ -111,9 +136,9 @@ INSTANTIATE_TEST_SUITE_P(Lengths, FftInverseLength, ::testing::ValuesIn([] {
                            std::vector<int> small;
                            for (int n : lengths_under_test())
                              if (n <= 2048) small.push_back(n);
-                           return small;
+                           return kernel_cases(small);
                          }()),
-                         [](const auto &info) { return "n" + std::to_string(info.param); });
+                         [](const auto &info) { return case_name(info.param); });
 
 TEST(Fft, KnownSpectraOfConstantAndImpulse) {
   fft_env env;
