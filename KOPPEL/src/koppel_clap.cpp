@@ -561,12 +561,8 @@ const clap_plugin_t *factory_create(const clap_plugin_factory_t *, const clap_ho
                     plugin_start_processing, plugin_stop_processing,
                     plugin_reset,           plugin_process,
                     plugin_get_extension,   plugin_on_main_thread};
-  cp->hostContext.type = KOPPEL_PLUGIN_IS_CLAP;
-  cp->hostContext.adapter = cp;
-  cp->hostContext.sendParamEvent = host_send_param_event;
-  cp->hostContext.rescan = host_rescan;
-  cp->hostContext.getHostName = host_get_name;
-  cp->hostContext.requestResize = host_request_resize;
+  cp->hostContext = KoppelHostContext{KOPPEL_PLUGIN_IS_CLAP, cp, host_send_param_event, host_rescan, host_get_name,
+                                      host_request_resize};
   return &cp->clapPlugin;
 }
 

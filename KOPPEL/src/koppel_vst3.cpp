@@ -875,12 +875,8 @@ tresult VST3_CALL fac_create(void *, const char *cid, const char *iid, void **ob
   void *mem = ::operator new(sizeof(VST3Plugin), std::nothrow);
   if (!mem) return kOutOfMemory;
   auto *v = new (mem) VST3Plugin();  // value-initialised: every field zero
-  v->hostContext.type = KOPPEL_PLUGIN_IS_VST3;
-  v->hostContext.adapter = v;
-  v->hostContext.sendParamEvent = host_send_param_event;
-  v->hostContext.rescan = host_rescan;
-  v->hostContext.getHostName = host_get_name;
-  v->hostContext.requestResize = host_request_resize;
+  v->hostContext = KoppelHostContext{KOPPEL_PLUGIN_IS_VST3, v, host_send_param_event, host_rescan, host_get_name,
+                                     host_request_resize};
   v->component.lpVtbl = &kComponentVtbl;
   v->controller.lpVtbl = &kControllerVtbl;
   v->midiMapping.lpVtbl = &kMidiVtbl;

@@ -1,4 +1,5 @@
 #include "clap_plugin_host.h"
+#include "clap_host_kit.h"
 
 #include "tarvelon_snapshot_ext.h"
 
@@ -39,12 +40,7 @@ bool clap_plugin_host::load(const std::string &path, std::string *error) {
   }
   const auto *factory = static_cast<const clap_plugin_factory_t *>(entry_->get_factory(CLAP_PLUGIN_FACTORY_ID));
   const clap_plugin_descriptor_t *desc = factory ? factory->get_plugin_descriptor(factory, 0) : nullptr;
-  host_.clap_version = CLAP_VERSION;
-  host_.host_data = this;
-  host_.name = "tarvelon-render";
-  host_.vendor = "Kelvorane";
-  host_.url = "";
-  host_.version = "1.3.0";
+  clap_host_describe(&host_, this, "tarvelon-render", "Kelvorane", "1.3.0");
   host_.get_extension = [](const clap_host_t *, const char *) -> const void * { return nullptr; };
   host_.request_restart = on_restart;
   host_.request_process = [](const clap_host_t *) {};
@@ -83,41 +79,11 @@ void clap_plugin_host::reset() { plugin_->reset(plugin_); }
 uint32_t clap_plugin_host::latency() const { return latency_->get(plugin_); }
 
 void clap_plugin_host::process(double *const *in, double *const *out, uint32_t frames) {
-  struct list {
-    std::vector<clap_event_param_value_t> events;
-  } events;
-  for (const pending_param &p : pending_) {
-    clap_event_param_value_t e{};
-    e.header = {sizeof e, 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
-    e.param_id = p.id;
-    e.note_id = -1;
-    e.port_index = e.channel = e.key = -1;
-    e.value = p.value;
-    events.events.push_back(e);
-  }
+  clap_event_list events;
+  for (const pending_param &p : pending_) events.add_param(0, p.id, p.value);
   pending_.clear();
-  clap_input_events_t in_events{&events, [](const clap_input_events_t *l) {
-                                  return uint32_t(static_cast<list *>(l->ctx)->events.size());
-                                },
-                                [](const clap_input_events_t *l, uint32_t i) -> const clap_event_header_t * {
-                                  return &static_cast<list *>(l->ctx)->events[i].header;
-                                }};
-  clap_output_events_t out_events{nullptr, [](const clap_output_events_t *, const clap_event_header_t *) {
-                                    return true;
-                                  }};
-  clap_audio_buffer_t ib{}, ob{};
-  ib.data64 = const_cast<double **>(in);
-  ob.data64 = const_cast<double **>(out);
-  ib.channel_count = ob.channel_count = 2;
-  clap_process_t p{};
-  p.steady_time = -1;
-  p.frames_count = frames;
-  p.audio_inputs = &ib;
-  p.audio_outputs = &ob;
-  p.audio_inputs_count = p.audio_outputs_count = 1;
-  p.in_events = &in_events;
-  p.out_events = &out_events;
-  plugin_->process(plugin_, &p);
+  clap_run_block(plugin_, frames, reinterpret_cast<void **>(const_cast<double **>(in)),
+                 reinterpret_cast<void **>(const_cast<double **>(out)), 2, true, &events, nullptr);
 }
 
 std::vector<std::string> clap_plugin_host::parameter_names() const {
@@ -162,22 +128,14 @@ std::string clap_plugin_host::value_to_text(clap_id id, double value) const {
 }
 
 void clap_plugin_host::set_parameter(clap_id id, double value) {
-  pending_.push_back({id, value});
   // Outside processing the plug-in takes parameter events through flush.
-  if (!active_) {
-    struct one {
-      clap_event_param_value_t e;
-    } ev{};
-    ev.e.header = {sizeof ev.e, 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
-    ev.e.param_id = id;
-    ev.e.value = value;
-    clap_input_events_t in{&ev, [](const clap_input_events_t *) { return uint32_t(1); },
-                           [](const clap_input_events_t *l, uint32_t) -> const clap_event_header_t * {
-                             return &static_cast<one *>(l->ctx)->e.header;
-                           }};
-    params_->flush(plugin_, &in, nullptr);
-    pending_.pop_back();
+  if (active_) {
+    pending_.push_back({id, value});
+    return;
   }
+  clap_event_list ev;
+  ev.add_param(0, id, value);
+  params_->flush(plugin_, &ev.in, nullptr);
 }
 
 double clap_plugin_host::parameter(clap_id id) const {
@@ -187,27 +145,16 @@ double clap_plugin_host::parameter(clap_id id) const {
 }
 
 bool clap_plugin_host::save_state(std::vector<uint8_t> *bytes) const {
-  clap_ostream_t os{bytes, [](const clap_ostream_t *s, const void *buf, uint64_t n) -> int64_t {
-                      auto *v = static_cast<std::vector<uint8_t> *>(s->ctx);
-                      v->insert(v->end(), static_cast<const uint8_t *>(buf), static_cast<const uint8_t *>(buf) + n);
-                      return int64_t(n);
-                    }};
-  return state_->save(plugin_, &os);
+  clap_byte_stream s;
+  if (!state_->save(plugin_, &s.out)) return false;
+  *bytes = std::move(s.bytes);
+  return true;
 }
 
 bool clap_plugin_host::load_state(const std::vector<uint8_t> &bytes) {
-  struct cursor {
-    const std::vector<uint8_t> *b;
-    size_t pos;
-  } c{&bytes, 0};
-  clap_istream_t is{&c, [](const clap_istream_t *s, void *buf, uint64_t n) -> int64_t {
-                      auto *cur = static_cast<cursor *>(s->ctx);
-                      const size_t k = std::min<size_t>(size_t(n), cur->b->size() - cur->pos);
-                      std::memcpy(buf, cur->b->data() + cur->pos, k);
-                      cur->pos += k;
-                      return int64_t(k);
-                    }};
-  return state_->load(plugin_, &is);
+  clap_byte_stream s;
+  s.bytes = bytes;
+  return state_->load(plugin_, &s.in);
 }
 
 bool clap_plugin_host::snapshot(uint32_t width, uint32_t height, std::vector<uint32_t> *pixels) const {
