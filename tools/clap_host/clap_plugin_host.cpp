@@ -121,6 +121,14 @@ bool clap_plugin_host::parameter_range(clap_id id, double *min, double *max) con
   return false;
 }
 
+double clap_plugin_host::default_value(clap_id id) const {
+  for (uint32_t i = 0, n = params_->count(plugin_); i < n; i++) {
+    clap_param_info_t info;
+    if (params_->get_info(plugin_, i, &info) && info.id == id) return info.default_value;
+  }
+  return 0.0;
+}
+
 std::string clap_plugin_host::value_to_text(clap_id id, double value) const {
   char buf[256] = "";
   if (!params_->value_to_text(plugin_, id, value, buf, sizeof buf)) return std::to_string(value);

@@ -1,6 +1,7 @@
 // A minimal offline CLAP host: loads a .clap through its clap_entry, creates
 // the first plug-in, and runs 64-bit stereo blocks through it.
 #pragma once
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ class clap_plugin_host {
   bool find_parameter(const std::string &name, clap_id *id) const;
   bool text_to_value(clap_id id, const std::string &text, double *value) const;
   bool parameter_range(clap_id id, double *min, double *max) const;
+  double default_value(clap_id id) const;
   std::string value_to_text(clap_id id, double value) const;
   void set_parameter(clap_id id, double value);  // applied at the next process
   double parameter(clap_id id) const;
@@ -47,7 +49,8 @@ class clap_plugin_host {
   const clap_plugin_latency_t *latency_ = nullptr;
   const struct tarvelon_plugin_snapshot_t *snapshot_ = nullptr;
   clap_host_t host_{};
-  bool active_ = false, restart_requested_ = false;
+  bool active_ = false;
+  std::atomic<bool> restart_requested_{false};  // the plug-in may ask from its audio thread
   struct pending_param {
     clap_id id;
     double value;
