@@ -7,6 +7,7 @@ local function fail(msg) print("FAIL: " .. msg); close_session(); os.exit(1) end
 
 local backend = AudioEngine:set_backend("None (Dummy)", "", "")
 backend:set_device_name("Sine Wave")
+backend:set_buffer_size(1024)  -- 1024-frame cycles, as a host with a large buffer runs
 AudioEngine:start(false)
 
 local s = create_session(dir, "check", 48000)
@@ -33,14 +34,36 @@ print(string.format("output peak: %.2f dBFS at 0 dB, %.2f dBFS at Overall Gain -
 if before < -60 then fail("no signal came through the plug-in") end
 if math.abs((after - before) + 12.0) > 1.0 then fail("the level did not follow the parameter") end
 
+-- The delay the audio really gets against the latency Ardour reads: a probe
+-- before the plug-in replaces the signal by one impulse per 1024 samples, a
+-- probe after it finds where in that period the impulse comes out. With the
+-- curve flat the output is the input delayed, so the position is the delay
+-- modulo 1024 (the probes' clocks differ by whole cycles, hence the modulo).
+ARDOUR.LuaAPI.set_processor_param(proc, 17, 0.0)
+local emit = ARDOUR.LuaAPI.new_luaproc(s, "Tarvelon Delay Probe")
+local catch = ARDOUR.LuaAPI.new_luaproc(s, "Tarvelon Delay Probe")
+if emit:isnil() or catch:isnil() then fail("the delay probe script is not installed") end
+t:add_processor_by_index(emit, 0, nil, true)
+t:add_processor_by_index(catch, 2, nil, true)  -- after the plug-in
+ARDOUR.LuaAPI.set_processor_param(catch, 0, 1)
+ARDOUR.LuaAPI.usleep(2500000)
+local shm = catch:to_insert():plugin(0):to_luaproc():shmem():to_int(0):array()
+local reported = proc:signal_latency()
+print(string.format("latency read by Ardour: %d samples; impulse delay modulo 1024: %d (expected %d); peak %.3f",
+                    reported, shm[1], reported % 1024, shm[2] / 1000))
+if shm[3] < 10 then fail("the probe saw no audio") end
+if shm[1] ~= reported % 1024 then fail("the delay the audio gets is not the latency Ardour reads") end
+
 s:save_state("", false, false, false, false, false)
 close_session()
 s = load_session(dir, "check")
 if not s then print("FAIL: cannot reload the session"); os.exit(1) end
 local found = nil
 for r in s:get_routes():iter() do
-  local p = r:nth_plugin(0)
-  if not p:isnil() and p:name():find("Tarvelon") then found = p end
+  for i = 0, 3 do
+    local p = r:nth_plugin(i)
+    if not p:isnil() and p:name() == "Tarvelon Free" then found = p end
+  end
 end
 if not found then fail("the plug-in is missing after reloading") end
 local v = ARDOUR.LuaAPI.get_processor_param(found, 17)

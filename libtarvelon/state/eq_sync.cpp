@@ -5,7 +5,6 @@
 #include "dsp/scales.h"
 #include "state/eq.h"
 #include "state/params.h"
-#include "state/undo.h"
 #include "system/instance.h"
 
 namespace {
@@ -25,6 +24,10 @@ curve_modifiers read_modifiers(inst_t *ci) {
 // Gain scaling in real dB where 0 × anything is 0: a floor gain (-inf real dB)
 // under Gain Scale 0 must not become NaN.
 double scaled(double realdb, double mul) { return mul == 0.0 ? 0.0 : realdb * mul; }
+
+void notify_bands_synced(inst_t *ci) {
+  if (ci->bands_synced) ci->bands_synced(ci);
+}
 }  // namespace
 
 void tarvelon_init_eq_state(inst_t *ci) noexcept {
@@ -32,9 +35,8 @@ void tarvelon_init_eq_state(inst_t *ci) noexcept {
   ci->equ = static_cast<eq_t *>(gc_calloc(ci, kBandCount, sizeof(eq_t)));
   ci->eqs = static_cast<eq_t *>(gc_calloc(ci, kSortedPointCount, sizeof(eq_t)));
   ci->designed_equ = static_cast<eq_t *>(gc_calloc(ci, kBandCount, sizeof(eq_t)));
-  tarvelon_undo_alloc(ci);
   tarvelon_load_eq_from_params(ci, 1);
-  add_to_undo_buffer(ci);
+  notify_bands_synced(ci);  // the first history entry
 }
 
 void tarvelon_load_eq_from_params(inst_t *ci, int32_t set_defaults) noexcept {
@@ -59,7 +61,7 @@ int32_t tarvelon_sync_eq_params_with_controls(inst_t *ci, int32_t) noexcept {
   ci->diff_eq.take();
   ci->filter_update_pending.raise();
   tarvelon_load_eq_from_params(ci, 0);
-  add_to_undo_buffer(ci);
+  notify_bands_synced(ci);
   return 1;
 }
 

@@ -19,6 +19,7 @@ void read_state(inst_t *ci, double v[kUndoEntry]) {
 
 int32_t tarvelon_undo_alloc(inst_t *ci) noexcept {
   if (!ci) return 0;
+  ci->bands_synced = add_to_undo_buffer;
   if (ci->undo_equ) return 1;
   ci->undo_equ = static_cast<double *>(gc_calloc(ci, size_t(kUndoRing) * kUndoEntry, sizeof(double)));
   ci->undo_capacity = ci->undo_equ ? kUndoRing : 0;

@@ -8,8 +8,9 @@ struct inst_t;
 constexpr int32_t kUndoRing = 1024;
 constexpr int32_t kUndoEntry = 23;
 
-// Allocates the whole ring up front so recording never allocates (the audio
-// thread records after each band synchronisation). [creation]
+// Allocates the whole ring up front so recording never allocates, and asks the
+// band model to hand over every synchronised state (the audio thread records
+// after each band synchronisation). [creation, before the band state]
 int32_t tarvelon_undo_alloc(inst_t *ci) noexcept;
 // Records the current state when it differs from the current entry. 1 on
 // success or nothing to do; 0 for a null instance, no bands or no ring.

@@ -114,7 +114,9 @@ struct inst_t {
   eq_t *equ, *eqs, *designed_equ;
   int32_t eqs_count;
 
-  // Undo history.
+  // Undo history. The band model tells whoever keeps the history that bands
+  // were re-derived through this one call (null: no history).
+  int32_t (*bands_synced)(inst_t *ci);
   double *undo_equ;
   int32_t undo_capacity, undo_oldest, undo_now, undo_newest, undo_ready, undo_group, undo_restoring;
 

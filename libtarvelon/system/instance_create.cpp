@@ -13,6 +13,7 @@
 #include "io/prefs.h"
 #include "state/eq.h"
 #include "state/params.h"
+#include "state/undo.h"
 #include "system/alloc.h"
 #include "system/instance.h"
 
@@ -140,6 +141,7 @@ void tarvelon_init_plugin_runtime_owned(inst_t *ci, int32_t index) noexcept {
   tarvelon_load_graphics_resources(ci);
   tarvelon_init_layout_and_text(ci, index);
   tarvelon_init_visual_runtime(ci, tarvelon_host_get_sample_rate(ci), &ci->fft_size_value, &ci->ksize_value);
+  tarvelon_undo_alloc(ci);
   tarvelon_init_eq_state(ci);
   tarvelon_alloc_audio_buffers_owned(ci);
   tarvelon_setup_selected_band_controls(ci, 0);

@@ -179,6 +179,13 @@ int main(int argc, char **argv) {
     }
   }
   if (!(seconds > 0.0)) seconds = 60.0;
+  // The plug-in keeps its settings per user; random ones must not become the
+  // user's, so this run gets a configuration folder of its own.
+  char config[] = "/tmp/tarvelon-soak-XXXXXX";
+  if (!mkdtemp(config) || setenv("XDG_CONFIG_HOME", config, 1) != 0) {
+    std::fprintf(stderr, "tarvelon-soak: cannot make a configuration folder\n");
+    return 2;
+  }
   soak s(seed);
   std::string error;
   if (!s.plug.load(plugin, &error)) {
@@ -217,5 +224,6 @@ int main(int argc, char **argv) {
               elapsed(), static_cast<unsigned long long>(s.phases), double(s.frames) / 1e6,
               double(s.frames) / kRate / 3600.0, static_cast<unsigned long long>(s.rebuilds),
               static_cast<unsigned long long>(s.states), rss_settled, rss_peak);
+  std::system((std::string("rm -rf '") + config + "'").c_str());
   return 0;
 }
