@@ -110,11 +110,18 @@ using KoppelStateWrite = int64_t (*)(void *stream, const void *buf, int64_t size
 using KoppelStateRead = int64_t (*)(void *stream, void *buf, int64_t size);
 
 // Every function tolerates a null plug-in record and out-of-range ids.
+// Tags: [thread] where it may be called; "allocates" / "blocks" when it may
+// allocate or wait for a lock; functions without either do neither.
+
+// Process-wide set-up and tear-down. [main thread] allocates
 void koppel_libraryLoad() noexcept;
 void koppel_libraryUnload() noexcept;
-TarvelonKoppelPlugin *koppel_createPlugin(KoppelHostContext *host) noexcept;  // [main thread]
-void koppel_destroyPlugin(TarvelonKoppelPlugin *p) noexcept;                    // [main thread]
+// [main thread] allocates; blocks (builds the engine)
+TarvelonKoppelPlugin *koppel_createPlugin(KoppelHostContext *host) noexcept;
+// Saves pending preferences and frees everything. [main thread] blocks (file I/O)
+void koppel_destroyPlugin(TarvelonKoppelPlugin *p) noexcept;
 
+// Buses, latency and tail. [any thread]
 uint32_t koppel_getNumInputBusses(TarvelonKoppelPlugin *p) noexcept;
 uint32_t koppel_getNumOutputBusses(TarvelonKoppelPlugin *p) noexcept;
 uint32_t koppel_getInputBusChannelCount(TarvelonKoppelPlugin *p, uint32_t bus) noexcept;
@@ -123,15 +130,22 @@ void koppel_getInputBusName(TarvelonKoppelPlugin *p, uint32_t bus, char *buf, in
 void koppel_getOutputBusName(TarvelonKoppelPlugin *p, uint32_t bus, char *buf, int32_t size) noexcept;
 uint32_t koppel_getLatencyInSamples(TarvelonKoppelPlugin *p) noexcept;
 uint32_t koppel_getTailInSamples(TarvelonKoppelPlugin *p) noexcept;
+// The host's rate and its largest block: the engine is built for both here,
+// so the latency read afterwards is the delay processing gives.
+// [main thread, not processing] allocates; blocks (both reinit locks)
 void koppel_setSampleRateAndBlockSize(TarvelonKoppelPlugin *p, double rate, uint32_t maxBlock) noexcept;
-// Drops all audio in flight; parameters are kept. [audio thread, active]
+// Drops all audio in flight; parameters are kept. [audio thread, active] blocks (processing lock)
 void koppel_reset(TarvelonKoppelPlugin *p) noexcept;
-// [audio thread]
+// [audio thread] blocks (processing lock, held briefly by editor edits);
+// allocates only when a host sends more frames than it announced
 void koppel_process(TarvelonKoppelPlugin *p, KoppelProcessContext *ctx) noexcept;
-// true only when the whole state was written / a valid state was read. [main thread]
+// true only when the whole state was written / a valid state was read.
+// [main thread] blocks (the host's stream; loading takes the processing lock
+// only after the stream is read)
 bool koppel_saveState(TarvelonKoppelPlugin *p, void *stream, KoppelStateWrite write) noexcept;
 bool koppel_loadState(TarvelonKoppelPlugin *p, void *stream, KoppelStateRead read) noexcept;
 
+// Parameter queries and conversions. [any thread]
 uint32_t koppel_getNumParameters(TarvelonKoppelPlugin *p) noexcept;
 uint32_t koppel_getParameterID(TarvelonKoppelPlugin *p, uint32_t index) noexcept;
 uint32_t koppel_getParameterFlags(TarvelonKoppelPlugin *p, uint32_t id) noexcept;
@@ -139,6 +153,7 @@ void koppel_getParameterRange(TarvelonKoppelPlugin *p, uint32_t id, double *min,
 void koppel_getParameterName(TarvelonKoppelPlugin *p, uint32_t id, char *buf, int32_t size) noexcept;
 double koppel_getParameterValue(TarvelonKoppelPlugin *p, uint32_t id) noexcept;
 double koppel_getDefaultParameterValue(TarvelonKoppelPlugin *p, uint32_t id) noexcept;
+// A host's value (never reported back as an edit). [any thread] no allocation, no lock
 void koppel_setParameterValue(TarvelonKoppelPlugin *p, uint32_t id, double value) noexcept;
 double koppel_normaliseParameterValue(TarvelonKoppelPlugin *p, uint32_t id, double value) noexcept;
 double koppel_denormaliseParameterValue(TarvelonKoppelPlugin *p, uint32_t id, double normalised) noexcept;
@@ -147,7 +162,8 @@ void koppel_parameterValueToString(TarvelonKoppelPlugin *p, uint32_t id, char *b
 double koppel_parameterStringToValue(TarvelonKoppelPlugin *p, uint32_t id, const char *text) noexcept;
 
 // One editor frame of width × height into pixels (0x00RRGGBB, top row first)
-// without a window; false for a size outside the editor's limits. [main thread]
+// without a window; false for a size outside the editor's limits.
+// [main thread] allocates (editor storage, freed again); blocks (drawing lock)
 bool koppel_drawSnapshot(TarvelonKoppelPlugin *p, uint32_t width, uint32_t height, uint32_t *pixels) noexcept;
-// Keeps the spectrum analyser capturing as if an editor were open. [main thread]
+// Keeps the spectrum analyser capturing as if an editor were open. [any thread]
 void koppel_keepEditorInputLive(TarvelonKoppelPlugin *p) noexcept;

@@ -37,16 +37,23 @@ struct tarvelon_param_info_t {
 
 // The declared table; null for ids outside 0..27. [any thread]
 const tarvelon_param_info_t *tarvelon_param_info(int32_t id) noexcept;
-// Parameter a knob control is attached to at creation; -1 for control 0 or out of range.
+// Parameter a knob control is attached to at creation; -1 for control 0 or
+// out of range. [any thread]
 int32_t tarvelon_control_param(int32_t ctrl) noexcept;
 
-// Declares the table through the host callbacks, in id order. [main thread]
+// Declares the table through the host callbacks, in id order. [main thread,
+// creation] no allocation in the core (the host may allocate)
 void tarvelon_define_plugin_params(inst_t *ci) noexcept;
 // Reacts to a stored change of one parameter: sets flags and display values
 // only. [any thread] no allocation, no lock
 void tarvelon_on_param_change(inst_t *ci, int32_t id) noexcept;
+// A knob turned by the core: stores the value through the host and reacts.
+// [GUI thread] no allocation; the host may report the edit
 void tarvelon_set_knob_value(inst_t *ci, double value, int32_t param_id, int32_t ctrl_id) noexcept;
+// Publishes the visible frequency window as one whole record. [any thread]
+// no allocation; spins only while another thread publishes
 void tarvelon_set_horizontal_zoom(inst_t *ci, double hzoom_param, double zoomc_param) noexcept;
+// The display values from parameter values, at creation. [main thread] no allocation
 void tarvelon_init_runtime_param_values(inst_t *ci, int32_t colscheme, double colgain, double gamma,
                                         double vzoom_param, double hzoom_param, double zoomc_param) noexcept;
 void tarvelon_init_runtime_param_values_from_bridge(inst_t *ci) noexcept;
