@@ -241,6 +241,29 @@ TEST(Vst3Lifetime, TheRecordGoesWhenAllPartsAreReleasedInAnyOrder) {
   }
 }
 
+// A host that releases the controller it got from queryInterface once too
+// often (as some do, treating it as an object of its own) must not free the
+// record under the component it still uses (ASan reports a use after free).
+TEST(Vst3Lifetime, AnExtraReleaseOfOnePartLeavesTheOthersAlive) {
+  module &m = the_module();
+  PClassInfo info;
+  m.f()->getClassInfo(m.factory, 0, &info);
+  void *component = nullptr;
+  ASSERT_EQ(m.f()->createInstance(m.factory, info.cid, IID_IComponent.data(), &component), kResultOk);
+  application app;
+  ASSERT_EQ(vt<IComponentVtbl>(component)->initialize(component, reinterpret_cast<FUnknown *>(&app)), kResultOk);
+  void *controller = query(component, IID_IEditController);
+  ASSERT_NE(controller, nullptr);
+  EXPECT_EQ(release(controller), 0u);
+  EXPECT_EQ(release(controller), 0u) << "the extra release is ignored";
+  memory_stream s;
+  EXPECT_EQ(vt<IComponentVtbl>(component)->getState(component, reinterpret_cast<FUnknown *>(&s)), kResultOk);
+  EXPECT_EQ(s.bytes.size(), 460u);
+  vt<IComponentVtbl>(component)->terminate(component);
+  EXPECT_EQ(release(component), 0u);
+  EXPECT_EQ(app.refs.load(), 1) << "the record went with the component";
+}
+
 // The last references of three parts released on three threads at the same
 // moment, thousands of times: the record is freed exactly once and nobody
 // reads it afterwards (ASan and TSan report any use after free or unordered
