@@ -134,6 +134,9 @@ uint32_t koppel_getTailInSamples(TarvelonKoppelPlugin *p) noexcept;
 // so the latency read afterwards is the delay processing gives.
 // [main thread, not processing] allocates; blocks (both reinit locks)
 void koppel_setSampleRateAndBlockSize(TarvelonKoppelPlugin *p, double rate, uint32_t maxBlock) noexcept;
+// true when the last block's output was exact zeros and stays so until
+// non-zero input arrives (a host may let the plug-in sleep). [audio thread]
+bool koppel_outputIsSilent(TarvelonKoppelPlugin *p) noexcept;
 // Drops all audio in flight; parameters are kept. [audio thread, active] blocks (processing lock)
 void koppel_reset(TarvelonKoppelPlugin *p) noexcept;
 // [audio thread] blocks (processing lock, held briefly by editor edits);

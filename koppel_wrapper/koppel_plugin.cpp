@@ -152,6 +152,8 @@ void koppel_setSampleRateAndBlockSize(TarvelonKoppelPlugin *p, double rate, uint
   tarvelon_prepare_audio_runtime_owned(p->ci, int32_t(std::min(maxBlock, kKoppelMaxSegment)));
 }
 
+bool koppel_outputIsSilent(TarvelonKoppelPlugin *p) noexcept { return p && tarvelon_output_is_silent(p->ci); }
+
 void koppel_reset(TarvelonKoppelPlugin *p) noexcept {
   if (p) tarvelon_flush_audio_runtime_owned(p->ci);
 }

@@ -391,6 +391,15 @@ clap_process_status plugin_process(const clap_plugin_t *plugin, const clap_proce
   apply_remaining_params(cp, process->in_events, t.eventIdx);
   send_queued_edits(cp, process->out_events, 0);
   request_followups(cp);
+  // Long silence in, exact zeros out: the host may stop calling until input
+  // or an event arrives, and may skip the zero channels downstream.
+  if (koppel_outputIsSilent(cp->userPlugin)) {
+    for (uint32_t b = 0; b < process->audio_outputs_count; b++)
+      process->audio_outputs[b].constant_mask = process->audio_outputs[b].channel_count >= 64
+                                                    ? ~uint64_t(0)
+                                                    : (uint64_t(1) << process->audio_outputs[b].channel_count) - 1;
+    return CLAP_PROCESS_SLEEP;
+  }
   return CLAP_PROCESS_CONTINUE;
 }
 

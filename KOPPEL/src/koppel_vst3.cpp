@@ -632,6 +632,12 @@ tresult VST3_CALL proc_process(void *s, ProcessData *d) {
     koppel_setParameterValue(v->userPlugin, cut[i].id,
                              koppel_denormaliseParameterValue(v->userPlugin, cut[i].id, cut[i].value));
   v->num_events = 0;
+  // Exact zeros out after long silence in: the host may skip what follows.
+  const bool silent = d->numSamples > 0 && koppel_outputIsSilent(v->userPlugin);
+  for (int32_t b = 0; d->outputs && b < d->numOutputs; b++) {
+    const int32_t n = d->outputs[b].numChannels;
+    d->outputs[b].silenceFlags = silent ? (n >= 64 ? ~uint64_t(0) : (uint64_t(1) << std::max(n, 0)) - 1) : 0;
+  }
   t_deferring--;
   return kResultOk;
 }

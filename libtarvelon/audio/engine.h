@@ -68,6 +68,12 @@ void tarvelon_process_audio_runtime(inst_t *ci, double *const *input, double *co
 void tarvelon_process_audio_runtime_owned(inst_t *ci, double *const *input, double *const *output,
                                           int32_t nframes) noexcept;
 
+// 1 when the input has been exactly zero long enough that every output sample
+// is exactly zero and stays so until non-zero input arrives. [audio thread]
+int32_t tarvelon_output_is_silent(const inst_t *ci) noexcept;
+// Test hook: blocks of exact zeros skip their transforms (the default), or not.
+void tarvelon_skip_silent_blocks(bool skip) noexcept;
+
 // Parts of the per-call processing.
 void tarvelon_stage_input_audio(double *const *input, double **inter_buffer, double **overflow, int32_t chans,
                                 int32_t nframes, int32_t needed_samples, int32_t *gotten_samplesp,

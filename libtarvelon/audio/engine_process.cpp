@@ -1,5 +1,6 @@
 // Per-call processing: staging, analyser capture, redesign at block
 // boundaries, overlap-add convolution with crossfade, and output.
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -52,7 +53,33 @@ int32_t channel_count(inst_t *ci) {
   const int32_t c = tarvelon_host_get_input_channel_count(ci);
   return c < 0 ? 0 : (c > 2 ? 2 : c);  // two channels are allocated
 }
+std::atomic<bool> g_skip_silent_blocks{true};
+
+bool block_is_zero(const double *block, int32_t n) {
+  if (!g_skip_silent_blocks.load(std::memory_order_relaxed)) return false;
+  for (int32_t i = 0; i < n; i++)
+    if (block[i] != 0.0) return false;
+  return true;
+}
+
+void count_silent_input(inst_t *ci, double *const *input, int32_t chans, int32_t nframes) {
+  bool silent = true;
+  for (int32_t ch = 0; ch < chans && silent; ch++)
+    for (int32_t i = 0; input[ch] && i < nframes && silent; i++)
+      silent = !(std::isfinite(input[ch][i]) && input[ch][i] != 0.0);
+  constexpr int64_t kCap = int64_t(1) << 40;
+  ci->silent_input_frames = silent ? std::min(kCap, ci->silent_input_frames + nframes) : 0;
+}
 }  // namespace
+
+void tarvelon_skip_silent_blocks(bool skip) noexcept { g_skip_silent_blocks.store(skip, std::memory_order_relaxed); }
+
+int32_t tarvelon_output_is_silent(const inst_t *ci) noexcept {
+  if (!ci || !ci->audio_buffers_ready) return 0;
+  // Everything a non-zero sample fed in can touch has been played out by then:
+  // the latency, and the rest of the transform block it was convolved in.
+  return ci->silent_input_frames > int64_t(ci->latency) + int64_t(ci->fft_size_value) ? 1 : 0;
+}
 
 void tarvelon_stage_input_audio(double *const *input, double **inter_buffer, double **overflow, int32_t chans,
                                 int32_t nframes, int32_t needed_samples, int32_t *gotten_samplesp,
@@ -129,6 +156,15 @@ void tarvelon_process_ready_convolution(inst_t *ci, const tarvelon_audio_fields_
     filterbank_t *fb = ci->fbank;
     for (int32_t ch = 0; ch < chans; ch++) {
       double *block = f->inter_buffer[ch];
+      // A block of zeros would add exact zeros (the accumulator never holds
+      // -0, so even the sign bits stay): skipping its transforms changes no bit.
+      if (block_is_zero(block, g)) {
+        if (crossfade) {
+          publish_display_spectrum(ci, fb->fir_prev, N);
+          publish_display_spectrum(ci, fb->fir, N);
+        }
+        continue;
+      }
       if (!crossfade) {
         convolve_block(block, *f->kernel, scratch, f->convout[ch], N, start, S, *f->plan);
         continue;
@@ -176,6 +212,7 @@ void tarvelon_process_audio_runtime(inst_t *ci, double *const *input, double *co
                                     const tarvelon_audio_fields_t *f) noexcept {
   if (!ci || !f || nframes < 1) return;
   ci->time_since_proc = 0.0;
+  count_silent_input(ci, input, input && output ? channel_count(ci) : 0, nframes);
   // A settings change rebuilds once, for the host's block as well; only a host
   // that sends more than it promised makes the audio thread rebuild for size.
   const bool too_long = ci->audio_buffers_ready && nframes > *f->needed_samples;

@@ -160,6 +160,9 @@ struct inst_t {
   // host's announced maximum and the largest block it ever sent.
   // [written and read under proc_reinit_sem]
   int32_t host_max_block, largest_block_seen;
+  // Consecutive input frames that were exactly zero (non-finite samples
+  // count as zero: the engine plays them as zero), saturating. [audio thread]
+  int64_t silent_input_frames;
 
   // Editors (and snapshots) currently using the window-sized rasters; they
   // exist only while this is above 0. [GUI thread]

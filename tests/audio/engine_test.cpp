@@ -282,3 +282,40 @@ TEST(Engine, NullAndEmptyCallsAreHarmless) {
   std::array<samples, 2> in{noise(400, 1), noise(400, 2)};
   run(t, in, {200});
 }
+
+// Blocks of exact zeros skip their transforms. The output must not change by
+// a single bit for that, across silence, a curve change during the silence
+// (a crossfade) and the return of sound; and once the silence has outlasted
+// everything in flight, the engine says the output is silent.
+TEST(Engine, SilentBlocksCostNoTransformAndChangeNoBit) {
+  const size_t n = 20000;
+  std::array<samples, 2> in{noise(n, 21), noise(n, 22)};
+  for (size_t i = 3000; i < 14000; i++) in[0][i] = in[1][i] = 0.0;
+  in[1][9000] = std::nan("");  // played as zero
+  auto play = [&](bool skip, std::vector<int> *silent_at) {
+    tarvelon_skip_silent_blocks(skip);
+    test_instance t;
+    auto out = run(t, in, {100, 333, 64}, [&](int call) {
+      if (call == 60) t.set_param(TV_PARAM_BAND_GAIN + 1, 9.0);  // inside the silence
+      if (silent_at) silent_at->push_back(tarvelon_output_is_silent(t.ci));
+    });
+    tarvelon_skip_silent_blocks(true);
+    return out;
+  };
+  std::vector<int> silent;
+  const auto skipped = play(true, &silent), full = play(false, nullptr);
+  for (int ch = 0; ch < 2; ch++)
+    EXPECT_EQ(std::memcmp(skipped[size_t(ch)].data(), full[size_t(ch)].data(), n * sizeof(double)), 0) << ch;
+  // Calls are 100, 333, 64 frames long (497 per cycle of three).
+  auto frame_of = [](size_t call) { return (call / 3) * 497 + (call % 3 > 0 ? 100 : 0) + (call % 3 > 1 ? 333 : 0); };
+  bool went_silent = false;
+  for (size_t call = 0; call + 1 < silent.size(); call++) {
+    if (!silent[call + 1]) continue;  // the state after `call`
+    went_silent = true;
+    const size_t from = frame_of(call), to = std::min(n, frame_of(call + 1));
+    for (size_t i = from; i < to; i++) ASSERT_EQ(skipped[0][i], 0.0) << "said silent but played " << i;
+    EXPECT_GE(from, 3000u + 838u) << "silent before the last sound could have left";
+    EXPECT_LT(from, 14000u);
+  }
+  EXPECT_TRUE(went_silent);
+}

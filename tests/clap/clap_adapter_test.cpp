@@ -279,3 +279,36 @@ TEST(ClapLatency, ReportedLatencyIsTheImpulseDelayForTheAnnouncedBlock) {
     if (s.block == 32 && s.rate == 44100) EXPECT_EQ(latency, 838u) << "short blocks keep the settings' size";
   }
 }
+
+// A stopped transport feeds zeros for hours: once everything in flight has
+// played out the plug-in says it may sleep (zeros out, constant channels),
+// and the first sound wakes it.
+TEST(ClapProcess, LongSilenceLetsTheHostSleepAndSoundWakesIt) {
+  active_plugin a;
+  stereo_f64 zeros(512), out(512), sound(512, 0.25);
+  clap_process_status status = CLAP_PROCESS_CONTINUE;
+  int blocks = 0;
+  for (; blocks < 40 && status != CLAP_PROCESS_SLEEP; blocks++) {
+    clap_audio_buffer_t ib{}, ob{};
+    ib.channel_count = ob.channel_count = 2;
+    ib.data64 = reinterpret_cast<double **>(zeros.ch);
+    ob.data64 = reinterpret_cast<double **>(out.ch);
+    clap_event_list none, sink;
+    clap_process_t p{};
+    p.steady_time = -1;
+    p.frames_count = 512;
+    p.audio_inputs = &ib;
+    p.audio_outputs = &ob;
+    p.audio_inputs_count = p.audio_outputs_count = 1;
+    p.in_events = &none.in;
+    p.out_events = &sink.out;
+    status = a.host.plugin->process(a.host.plugin, &p);
+    if (status == CLAP_PROCESS_SLEEP) {
+      EXPECT_EQ(ob.constant_mask, 3u);
+      for (double v : out.l) ASSERT_EQ(v, 0.0);
+    }
+  }
+  EXPECT_EQ(status, CLAP_PROCESS_SLEEP) << "after " << blocks << " silent blocks";
+  EXPECT_LE(blocks, 6) << "silence is recognised soon after the latency and one transform block";
+  EXPECT_EQ(clap_run_block(a.host.plugin, 512, sound.ch, out.ch, 2, true, nullptr, nullptr), CLAP_PROCESS_CONTINUE);
+}

@@ -238,7 +238,10 @@ tresult instance::process(int32_t frames, void **in, int32_t in_channels, void *
   d.outputs = out ? &ob : nullptr;
   d.inputParameterChanges = reinterpret_cast<IParameterChanges *>(changes);
   d.inputEvents = reinterpret_cast<IEventList *>(events);
-  return proc()->process(processor, &d);
+  ob.silenceFlags = 0;
+  const tresult r = proc()->process(processor, &d);
+  output_silence_flags_ = ob.silenceFlags;
+  return r;
 }
 
 double instance::value(ParamID id) {

@@ -96,6 +96,11 @@ struct instance {
   vst3::tresult process(int32_t frames, void **in, int32_t in_channels, void **out, int32_t out_channels,
                         bool f64, parameter_changes *changes = nullptr, event_list *events = nullptr);
   double value(vst3::ParamID id);  // plain value
+  // The silence flags the plug-in set on the output bus in the last process.
+  uint64_t last_output_silence_flags() const { return output_silence_flags_; }
+
+ private:
+  uint64_t output_silence_flags_ = 0;
 };
 
 }  // namespace vst3_host

@@ -342,3 +342,14 @@ TEST(Vst3Threads, MidiControllerValuesCrossFromTheUiThreadSafely) {
   audio.join();
   SUCCEED();
 }
+
+TEST(Vst3Process, LongSilenceSetsTheOutputSilenceFlags) {
+  instance p(the_module());
+  p.setup(44100.0, 512);
+  stereo zeros(512), out(512), sound(512, 0.25);
+  // The host's buffers report no silence; the plug-in says when its output is.
+  for (int block = 0; block < 8; block++) p.process(512, zeros.ch, 2, out.ch, 2, true);
+  EXPECT_EQ(p.last_output_silence_flags(), 3u);
+  p.process(512, sound.ch, 2, out.ch, 2, true);
+  EXPECT_EQ(p.last_output_silence_flags(), 0u);
+}

@@ -120,7 +120,7 @@ TEST(WrapperState, ASlowStreamNeverBlocksTheAudioThread) {
   struct stalling_stream {
     std::vector<uint8_t> bytes;
     size_t pos = 0;
-    int calls = 0;
+    std::atomic<int> calls{0};
     std::atomic<bool> audio_ran{false};
     bool waited_ok = true;
     static int64_t read(void *s, void *buf, int64_t n) {
@@ -146,7 +146,7 @@ TEST(WrapperState, ASlowStreamNeverBlocksTheAudioThread) {
     std::vector<float> l(64, 0.1f), r(64, 0.1f), ol(64), orr(64);
     void *in[2] = {l.data(), r.data()}, *out[2] = {ol.data(), orr.data()};
     while (!stop.load()) {
-      if (s.calls >= 5) {
+      if (s.calls.load() >= 5) {
         fake_block b(64, false, in, 2, out, 2);
         koppel_process(t.p, &b.ctx);
         s.audio_ran = true;
