@@ -34,13 +34,13 @@ inst_t *new_instance(memory_host *host, const engine_case &c) {
   return ci;
 }
 
-void BM_ProcessStereo(benchmark::State &state, engine_case c) {
+void process_stereo(benchmark::State &state, engine_case c, bool silent) {
   memory_host *host = new_host(c);
   inst_t *ci = new_instance(host, c);
   host->set(TV_PARAM_LIMITER, 60.0);
   const int n = c.host_block;
   std::vector<double> l(static_cast<size_t>(n)), r(static_cast<size_t>(n)), ol(static_cast<size_t>(n)), orr(static_cast<size_t>(n));
-  for (int i = 0; i < n; i++) {
+  for (int i = 0; i < n && !silent; i++) {
     l[size_t(i)] = std::sin(0.05 * i);
     r[size_t(i)] = std::cos(0.031 * i);
   }
@@ -56,6 +56,10 @@ void BM_ProcessStereo(benchmark::State &state, engine_case c) {
   tarvelon_destroy_instance(ci);
   delete host;
 }
+
+void BM_ProcessStereo(benchmark::State &state, engine_case c) { process_stereo(state, c, false); }
+// A stopped transport: blocks of exact zeros, as hosts feed them for hours.
+void BM_ProcessSilence(benchmark::State &state, engine_case c) { process_stereo(state, c, true); }
 
 // The reference: blocks of `needed` samples zero-padded to N, FFTW r2c, bin
 // product, c2r, overlap-add into a ring; same buffering as the engine.
@@ -158,3 +162,5 @@ BENCHMARK_CAPTURE(BM_ProcessStereo, host_block_4096, kBig);
 BENCHMARK_CAPTURE(BM_FftwOlaReference, host_block_4096, kBig);
 BENCHMARK_CAPTURE(BM_ProcessStereo, res16_192k, kHuge);
 BENCHMARK_CAPTURE(BM_FftwOlaReference, res16_192k, kHuge);
+BENCHMARK_CAPTURE(BM_ProcessSilence, defaults_44k1, k44);
+BENCHMARK_CAPTURE(BM_ProcessSilence, host_block_4096, kBig);
