@@ -8,6 +8,7 @@
 
 #include "graphics/frame.h"
 #include "graphics/layout.h"
+#include "clap_host_kit.h"
 #include "koppel_clap.h"
 #include "support/clap_test_host.h"
 #include "system/instance.h"
@@ -26,15 +27,6 @@ constexpr bool kSanitized = false;
 #else
 constexpr bool kSanitized = false;
 #endif
-
-double rss_mb() {
-  long pages = 0, resident = 0;
-  FILE *f = std::fopen("/proc/self/statm", "r");
-  if (!f) return 0.0;
-  if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-  std::fclose(f);
-  return double(resident) * 4096.0 / (1024.0 * 1024.0);
-}
 
 const tarvelon_plugin_snapshot_t *snapshot_of(clap_test_host &h) {
   return static_cast<const tarvelon_plugin_snapshot_t *>(h.plugin->get_extension(h.plugin, TARVELON_EXT_SNAPSHOT));
@@ -72,23 +64,23 @@ TEST(ClapEditor, ThirtyInstancesWithoutAnEditorStaySmall) {
     ASSERT_TRUE(h.plugin->activate(h.plugin, 44100, 32, 1024));
   };
   add_instance();  // the process-wide tables and resources are loaded by the first
-  const double before = rss_mb();
+  const double before = resident_memory_mb();
   for (int i = 0; i < 30; i++) add_instance();
-  const double per_instance = (rss_mb() - before) / 30.0;
+  const double per_instance = (resident_memory_mb() - before) / 30.0;
   std::printf("resident memory per instance without an editor: %.2f MB\n", per_instance);
   EXPECT_LT(per_instance, 2.0);
 
   // One open editor's storage, at the default and at the largest size.
   inst_t *ci = koppel_clap_user_plugin(hosts.back()->plugin)->ci;
   for (auto [w, hgt] : {std::pair{1060, 566}, std::pair{3840, 2160}}) {
-    const double base = rss_mb();
+    const double base = resident_memory_mb();
     ASSERT_EQ(tarvelon_editor_storage_acquire(ci), 1);
     tarvelon_resize_editor(ci, w, hgt);
     std::vector<srgb_t> px(size_t(w) * size_t(hgt));
     ci->composite.srgb = px.data();
     sync_vantalib_framebuffers(ci);
     tarvelon_draw_frame(ci);
-    std::printf("one open editor at %dx%d: %.1f MB\n", w, hgt, rss_mb() - base);
+    std::printf("one open editor at %dx%d: %.1f MB\n", w, hgt, resident_memory_mb() - base);
     ci->composite.srgb = nullptr;
     tarvelon_editor_storage_release(ci);
   }

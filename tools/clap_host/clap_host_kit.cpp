@@ -1,5 +1,9 @@
 #include "clap_host_kit.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+
 #include <algorithm>
 #include <cstring>
 
@@ -87,4 +91,13 @@ void clap_host_describe(clap_host_t *host, void *data, const char *name, const c
   host->vendor = vendor;
   host->url = "";
   host->version = version;
+}
+
+double resident_memory_mb() {
+  long pages = 0, resident = 0;
+  FILE *f = std::fopen("/proc/self/statm", "r");
+  if (!f) return 0.0;
+  if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+  std::fclose(f);
+  return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
 }

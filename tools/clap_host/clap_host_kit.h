@@ -42,3 +42,6 @@ clap_process_status clap_run_block(const clap_plugin_t *plugin, uint32_t frames,
 // Fills a host record's identity (CLAP version, data pointer, name, vendor,
 // version); the callbacks are the caller's.
 void clap_host_describe(clap_host_t *host, void *data, const char *name, const char *vendor, const char *version);
+
+// Resident memory of this process in MB (0 where /proc is missing).
+double resident_memory_mb();

@@ -1,4 +1,6 @@
 #include "clap_plugin_host.h"
+
+#include <unistd.h>
 #include "clap_host_kit.h"
 
 #include "tarvelon_snapshot_ext.h"
@@ -21,6 +23,20 @@ clap_plugin_host::~clap_plugin_host() {
   }
   if (entry_) entry_->deinit();
   if (lib_) dlclose(lib_);
+}
+
+std::string built_clap_path() {
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return "Tarvelon Free.clap";
+  exe[n] = 0;
+  std::string dir(exe);
+  for (int up = 0; up < 4 && dir.rfind('/') != std::string::npos; up++) {
+    dir = dir.substr(0, dir.rfind('/'));
+    const std::string candidate = dir + "/Tarvelon Free.clap";
+    if (access(candidate.c_str(), R_OK) == 0) return candidate;
+  }
+  return "Tarvelon Free.clap";
 }
 
 bool clap_plugin_host::load(const std::string &path, std::string *error) {

@@ -7,6 +7,10 @@
 
 #include "clap_abi.h"
 
+// The .clap the build made, found upwards from the running program's folder
+// (the tools live below the build folder); a bare name when none is found.
+std::string built_clap_path();
+
 class clap_plugin_host {
  public:
   ~clap_plugin_host();

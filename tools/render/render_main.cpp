@@ -52,16 +52,6 @@ std::string g_partial;  // output being written; removed on any failure
   std::exit(1);
 }
 
-std::string default_plugin_path() {
-  char exe[4096];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return "Tarvelon Free.clap";
-  exe[n] = 0;
-  std::string dir(exe);
-  dir = dir.substr(0, dir.rfind('/'));          // .../tools/render
-  dir = dir.substr(0, dir.rfind('/'));          // .../tools
-  return dir.substr(0, dir.rfind('/')) + "/Tarvelon Free.clap";
-}
 
 options parse(int argc, char **argv) {
   options o;
@@ -109,7 +99,7 @@ options parse(int argc, char **argv) {
   } else if (!positional.empty()) {
     fail("--demo takes no INPUT or OUTPUT");
   }
-  if (o.plugin.empty()) o.plugin = default_plugin_path();
+  if (o.plugin.empty()) o.plugin = built_clap_path();
   return o;
 }
 

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "clap_host_kit.h"
 #include "clap_plugin_host.h"
 
 namespace {
@@ -35,24 +36,6 @@ constexpr double kBound = 1e5;  // +60 dB on full scale with the filter's ripple
   std::exit(1);
 }
 
-double rss_mb() {
-  long pages = 0, resident = 0;
-  FILE *f = std::fopen("/proc/self/statm", "r");
-  if (!f) return 0.0;
-  if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-  std::fclose(f);
-  return double(resident) * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-std::string default_plugin_path() {
-  char exe[4096];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return "Tarvelon Free.clap";
-  exe[n] = 0;
-  std::string dir(exe);
-  dir = dir.substr(0, dir.rfind('/'));  // .../tools
-  return dir.substr(0, dir.rfind('/')) + "/Tarvelon Free.clap";
-}
 
 struct soak {
   clap_plugin_host plug;
@@ -167,7 +150,7 @@ struct soak {
 int main(int argc, char **argv) {
   double seconds = 60.0;
   uint64_t seed = 20261207;
-  std::string plugin = default_plugin_path();
+  std::string plugin = built_clap_path();
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
     if (a == "--seconds" && i + 1 < argc) seconds = std::atof(argv[++i]);
@@ -211,7 +194,7 @@ int main(int argc, char **argv) {
     s.chaos(std::min(2.0, std::max(0.2, seconds - elapsed())));
     s.check_latency();
     s.phases++;
-    const double rss = rss_mb();
+    const double rss = resident_memory_mb();
     // The first tenth lets the allocator and the largest engine sizes settle.
     if (rss_settled == 0.0 && elapsed() > seconds * 0.1) rss_settled = rss;
     rss_peak = std::max(rss_peak, rss);
