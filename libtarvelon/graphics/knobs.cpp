@@ -67,8 +67,7 @@ void tarvelon_knob_value_text(int32_t ctrl_id, double v, char *text, int32_t siz
     case 4: {
       static const char *const names[3] = {"RGB", "CMY", "Stereo"};
       const double r = std::isfinite(v) ? std::trunc(v) : -1.0;
-      if (r >= 0.0 && r <= 2.0) t.add(names[int(r)]);
-      else break;
+      if (r >= 0.0 && r <= 2.0) t.add(names[int(r)]);  // any other value: no text
       break;
     }
     default: t.num(v, (std::fabs(v) > 0.0 && std::fabs(v) < 0.999) ? 2 : 1); break;
