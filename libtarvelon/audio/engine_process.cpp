@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "audio/engine.h"
 #include "dsp/fft.h"
@@ -55,20 +56,61 @@ int32_t channel_count(inst_t *ci) {
 }
 std::atomic<bool> g_skip_silent_blocks{true};
 
-bool block_is_zero(const double *block, int32_t n) {
-  if (!g_skip_silent_blocks.load(std::memory_order_relaxed)) return false;
-  for (int32_t i = 0; i < n; i++)
-    if (block[i] != 0.0) return false;
-  return true;
+// true when every value is +0 or -0: the bits without their sign OR to zero.
+bool all_zero(const double *x, int32_t n) {
+  uint64_t acc = 0;
+  for (int32_t i = 0; i < n; i++) {
+    uint64_t bits;
+    std::memcpy(&bits, &x[i], sizeof bits);
+    acc |= bits << 1;
+  }
+  return acc == 0;
 }
 
-void count_silent_input(inst_t *ci, double *const *input, int32_t chans, int32_t nframes) {
-  bool silent = true;
-  for (int32_t ch = 0; ch < chans && silent; ch++)
-    for (int32_t i = 0; input[ch] && i < nframes && silent; i++)
-      silent = !(std::isfinite(input[ch][i]) && input[ch][i] != 0.0);
+bool block_is_zero(const double *block, int32_t n) {
+  return g_skip_silent_blocks.load(std::memory_order_relaxed) && all_zero(block, n);
+}
+
+// Counts the run of silent input; true when this call's input was silent.
+bool count_silent_input(inst_t *ci, double *const *input, int32_t chans, int32_t nframes) {
+  // A sample counts as sound when it is finite and not zero. Silence is
+  // checked first with one vectorisable pass; only input with anything in it
+  // takes the exact look (NaN and infinity play as zero).
+  bool sound = false;
+  for (int32_t ch = 0; ch < chans && !sound; ch++) {
+    const double *x = input[ch];
+    if (!x || all_zero(x, nframes)) continue;
+    for (int32_t i = 0; i < nframes && !sound; i++) sound = std::isfinite(x[i]) && x[i] != 0.0;
+  }
+  const bool silent = !sound;
   constexpr int64_t kCap = int64_t(1) << 40;
   ci->silent_input_frames = silent ? std::min(kCap, ci->silent_input_frames + nframes) : 0;
+  return silent;
+}
+
+// Staging a silent call into a silent engine: the block being collected is
+// all zeros already, so only the counts move (the overflow is written, since
+// it may still hold older sound).
+void stage_silence(const tarvelon_audio_fields_t *f, int32_t chans, int32_t nframes) {
+  const int32_t g = *f->gotten_samples, needed = *f->needed_samples;
+  const int32_t to_copy = g + nframes <= needed ? nframes : needed - g;
+  *f->gotten_samples = g + to_copy;
+  if (to_copy < nframes) {
+    *f->overflow_count = nframes - to_copy;
+    for (int32_t ch = 0; ch < chans; ch++) std::memset(f->overflow[ch], 0, sizeof(double) * size_t(nframes - to_copy));
+  }
+}
+// A completed block of a quiet engine: the collecting buffers hold zeros and
+// stay so, nothing is transformed; the counts and the display move on as
+// for sound.
+void finish_silent_block(inst_t *ci, const tarvelon_audio_fields_t *f, int32_t chans, int32_t crossfade) {
+  if (crossfade && chans >= 1 && ci->fbank) {
+    publish_display_spectrum(ci, ci->fbank->fir_prev, *f->fft_size);
+    publish_display_spectrum(ci, ci->fbank->fir, *f->fft_size);
+  }
+  *f->convout_count += *f->gotten_samples;
+  *f->gotten_samples = *f->overflow_count;
+  *f->overflow_count = 0;
 }
 }  // namespace
 
@@ -212,7 +254,7 @@ void tarvelon_process_audio_runtime(inst_t *ci, double *const *input, double *co
                                     const tarvelon_audio_fields_t *f) noexcept {
   if (!ci || !f || nframes < 1) return;
   ci->time_since_proc = 0.0;
-  count_silent_input(ci, input, input && output ? channel_count(ci) : 0, nframes);
+  const bool silent_call = count_silent_input(ci, input, input && output ? channel_count(ci) : 0, nframes);
   // A settings change rebuilds once, for the host's block as well; only a host
   // that sends more than it promised makes the audio thread rebuild for size.
   const bool too_long = ci->audio_buffers_ready && nframes > *f->needed_samples;
@@ -223,14 +265,21 @@ void tarvelon_process_audio_runtime(inst_t *ci, double *const *input, double *co
   if (ci->print_delay == 1) ci->print_delay = 2;
 
   vl_lock_guard lock(ci->proc_reinit_sem);
-  const double limiter = std::pow(10.0, tarvelon_host_get_param_value(ci, TV_PARAM_LIMITER) / 20.0);
   const int32_t chans = (input && output) ? channel_count(ci) : 0;
   if (!ci->audio_buffers_ready || nframes > *f->needed_samples) {
     zero_output(output, chans, nframes);
     return;
   }
-  tarvelon_stage_input_audio(input, f->inter_buffer, f->overflow, chans, nframes, *f->needed_samples,
-                             f->gotten_samples, f->overflow_count);
+  // Silence into an engine with nothing left in flight and the limiter at
+  // rest: every output sample is an exact zero, so the copies are skipped too
+  // (the block counts and any redesign still run as for sound).
+  const bool quiet = silent_call && g_skip_silent_blocks.load(std::memory_order_relaxed) &&
+                     tarvelon_output_is_silent(ci) && ci->env == 0.0;
+  const double limiter = quiet ? 0.0 : std::pow(10.0, tarvelon_host_get_param_value(ci, TV_PARAM_LIMITER) / 20.0);
+  if (quiet) stage_silence(f, chans, nframes);
+  else
+    tarvelon_stage_input_audio(input, f->inter_buffer, f->overflow, chans, nframes, *f->needed_samples,
+                               f->gotten_samples, f->overflow_count);
   tarvelon_capture_visual_input(ci, input, chans, nframes);
 
   if (*f->gotten_samples == *f->needed_samples) {
@@ -244,7 +293,14 @@ void tarvelon_process_audio_runtime(inst_t *ci, double *const *input, double *co
         return;
       }
     }
-    tarvelon_process_ready_convolution(ci, f, chans, crossfade);
+    if (quiet) finish_silent_block(ci, f, chans, crossfade);
+    else tarvelon_process_ready_convolution(ci, f, chans, crossfade);
+  }
+  if (quiet) {
+    zero_output(output, chans, nframes);  // the accumulator holds zeros there and stays so
+    *f->convout_count -= nframes;
+    *f->convout_offset = (*f->convout_offset + nframes) % *f->convout_size;
+    return;
   }
   tarvelon_output_audio_block(ci, output, f->convout, chans, nframes, limiter, f->convout_count, f->convout_offset,
                               *f->convout_size);
