@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp/fft.h"
+#include "dsp/scales.h"
 #include "system/instance.h"
 
 namespace {
@@ -62,3 +63,17 @@ void BM_FftwReference(benchmark::State &state) {
 
 BENCHMARK(BM_Fft)->Arg(1350)->Arg(1500)->Arg(5120)->Arg(72900);
 BENCHMARK(BM_FftwReference)->Arg(1350)->Arg(1500)->Arg(5120)->Arg(72900);
+
+// A spread sample of the fast-length table the engine chooses from (every
+// sixth length from 1000 to 100 000), both sides, for the worst ratio.
+namespace {
+const bool kTableSweep = [] {
+  int k = 0;
+  for (int n = next_fast_fft_size(1000); n <= 100000; n = next_fast_fft_size(n + 1), k++) {
+    if (k % 6) continue;
+    benchmark::RegisterBenchmark("BM_FftTable", BM_Fft)->Arg(n);
+    benchmark::RegisterBenchmark("BM_FftwTable", BM_FftwReference)->Arg(n);
+  }
+  return true;
+}();
+}  // namespace
