@@ -50,3 +50,15 @@ vl_gui_context_t *vl_gui_context_bound() noexcept;
 // Rebuilds the zoom record from the window and thickness, and its screen limits.
 void init_zoom(vl_zoom_t *z, const vl_mouse_t *m, double drawing_thickness) noexcept;
 void calc_screen_limits(vl_zoom_t *z) noexcept;
+
+// Makes another framebuffer the current drawing target for a scope.
+class vl_target_scope {
+ public:
+  explicit vl_target_scope(framebuffer_t *fb) noexcept : saved_(vl_current().fb) { vl_current().fb = fb; }
+  ~vl_target_scope() { vl_current().fb = saved_; }
+  vl_target_scope(const vl_target_scope &) = delete;
+  vl_target_scope &operator=(const vl_target_scope &) = delete;
+
+ private:
+  framebuffer_t *saved_;
+};

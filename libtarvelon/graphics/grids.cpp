@@ -44,12 +44,6 @@ const freq_mark *freq_marks() {
 lrgb_t grid_colour() { return make_colour_lin(0.067, 0.067, 0.141, 1.0); }
 lrgb_t tick_colour() { return make_colour_lin(0.036, 0.036, 0.036, 1.0); }
 
-struct target_scope {
-  framebuffer_t *saved;
-  explicit target_scope(framebuffer_t *fb) : saved(vl_current().fb) { vl_current().fb = fb; }
-  ~target_scope() { vl_current().fb = saved; }
-};
-
 void label(inst_t *ci, text_t *t, double x, double y, const char *s) {
   if (!t || !t->text) return;
   std::snprintf(t->text, kTextCapacity, "%s", s);
@@ -59,7 +53,7 @@ void label(inst_t *ci, text_t *t, double x, double y, const char *s) {
 
 // The tick and label layers live in finallayout, outside the visualisation area.
 void tick(inst_t *ci, xy_t a, xy_t b) {
-  target_scope scope(&ci->finallayout_ctx);
+  vl_target_scope scope(&ci->finallayout_ctx);
   draw_line_thin(a, b, 0.8, tick_colour(), blend_mul, 1.0);
 }
 // The layer's coverage on its own; without it (allocation failed) the blend
@@ -160,7 +154,7 @@ void make_grids_lut(inst_t *ci) noexcept {
   std::memset(ci->grids_lut, 0, n * sizeof(lrgb_t));
   make_final_layout(ci);  // a fresh copy of the panel, without the old labels
   {
-    target_scope scope(&ci->grids_ctx);
+    vl_target_scope scope(&ci->grids_ctx);
     draw_freq_grid(ci);
     draw_db_grid(ci);
   }

@@ -104,10 +104,8 @@ void tarvelon_draw_knob(inst_t *ci, const raster_t *knob, const char *title, int
   const size_t frame_px = size_t(knob->w) * size_t(knob->h);
   if (knob->as && (size_t(k) + 1) * frame_px > knob->as) return;  // a short strip has fewer frames
   const raster_t frame{knob->l + size_t(k) * frame_px, knob->w, knob->h, frame_px, nullptr};
-  framebuffer_t *saved = vl_current().fb;
-  vl_current().fb = &ci->composite_ctx;
+  vl_target_scope scope(&ci->composite_ctx);
   blit_sprite(&frame, xyi_t{c.gx, c.gy}, blend_add, 0, 0);
-  vl_current().fb = saved;
 }
 
 void print_control_info(inst_t *ci) noexcept {

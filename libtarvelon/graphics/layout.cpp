@@ -37,13 +37,6 @@ const tarvelon_slot_info_t kSlots[kTarvelonControlCount] = {
 constexpr double kFrameLeft = 32.75, kFrameTop = 51.75, kFrameHeight = 96.5;
 double frame_width(int32_t cells) { return 64.5 + 68.0 * (cells - 1); }
 
-// Draws into another raster of the instance for the duration.
-struct target_scope {
-  framebuffer_t *saved;
-  explicit target_scope(framebuffer_t *fb) : saved(vl_current().fb) { vl_current().fb = fb; }
-  ~target_scope() { vl_current().fb = saved; }
-};
-
 void draw_text_once(raster_t *target, font_t *font, double x, double y, int32_t mode, const char *s, lrgb_t colour,
                     double intensity) {
   char buf[kTextCapacity];
@@ -133,7 +126,7 @@ void clear_visual_overlay_alpha(inst_t *ci, raster_t *overlay) noexcept {
 void make_layout(inst_t *ci) noexcept {
   if (!ci || !ci->layout.l || ci->layout.w <= 0 || ci->layout.h <= 0) return;
   const tarvelon_graphics_t &g = tarvelon_graphics();
-  target_scope scope(&ci->layout_ctx);
+  vl_target_scope scope(&ci->layout_ctx);
   raster_t &L = ci->layout;
   const lrgb_t c_frame = make_colour_lin(0.016, 0.016, 0.016, 1.0);
   const lrgb_t c_edge = make_colour_lin(0.141, 0.141, 0.108, 1.0);
