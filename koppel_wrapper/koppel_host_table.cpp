@@ -6,6 +6,7 @@
 
 #include "system/host_callbacks.h"
 #include "system/inst.h"
+#include "koppel_gui_bridge.h"
 #include "tarvelon_koppel.h"
 
 namespace {
@@ -126,8 +127,11 @@ const tarvelon_host_callbacks_t tarvelon_koppel_host_callbacks = {
       c.defaultNormalizedValue = -1.0;
       set_control_from_param(p, ctrl, id);
     },
-    // bind_draw_bitmap: the editor bitmap is made by the first frame drawn
-    [](void *, inst_t *) {},
+    // bind_draw_bitmap: nothing until the plug-in knows its core (not during creation)
+    [](void *ud, inst_t *ci) {
+      TarvelonKoppelPlugin *p = P(ud);
+      if (p && p->ci == ci && p->gui) tarvelon_koppel_bind_draw_bitmap(p);
+    },
     // set_control_value_from_plug
     [](void *ud, inst_t *, int32_t ctrl, int32_t id) { set_control_from_param(P(ud), ctrl, id); },
     // set_control_value_from_user_input
@@ -174,8 +178,7 @@ const tarvelon_host_callbacks_t tarvelon_koppel_host_callbacks = {
     [](void *ud, inst_t *, int32_t save, char *buf, int32_t size) {
       return tarvelon_koppel_accept_preset_path(P(ud), save, nullptr, buf, size);
     },
-    // process_gui_frame: served by the editor bridge
-    nullptr,
+    tarvelon_koppel_process_gui_frame,
 };
 
 int32_t tarvelon_koppel_accept_preset_path(TarvelonKoppelPlugin *p, int32_t save, const char *chosen, char *buf,

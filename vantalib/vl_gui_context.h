@@ -7,8 +7,13 @@
 struct vl_mouse_t {
   double a[2];          // absolute pointer position in window pixels
   double u[2];          // position in world units
-  int window_focus_flag, mouse_focus_flag;
-  int b_lmb, b_rmb, b_mmb;  // button states
+  double d[2];          // movement since the input frame began
+  double orig[2];       // where the last left press of the frame was
+  int window_focus_flag, mouse_focus_flag;  // 1 focused, -2 lost
+  int b_lmb, b_rmb, b_mmb;  // button states: 1 held, 0 up
+  int e_lmb, e_rmb, e_mmb;  // this frame's button events: +1 press, -1 release
+  int clicks;
+  int mod_ctrl, mod_alt, mod_shift;
   double wheel;
 };
 

@@ -275,8 +275,12 @@ TEST(ClapLatency, ReportedLatencyIsTheImpulseDelayForTheAnnouncedBlock) {
     EXPECT_EQ(delay, int64_t(latency)) << s.rate << " Hz, " << s.block << "-frame blocks";
     EXPECT_EQ(host.count("request_restart"), restarts);
     EXPECT_EQ(host.count("latency.changed"), changes);
-    if (s.block == 1024 && s.rate == 44100) EXPECT_EQ(latency, 1648u);
-    if (s.block == 32 && s.rate == 44100) EXPECT_EQ(latency, 838u) << "short blocks keep the settings' size";
+    if (s.block == 1024 && s.rate == 44100) {
+      EXPECT_EQ(latency, 1648u);
+    }
+    if (s.block == 32 && s.rate == 44100) {
+      EXPECT_EQ(latency, 838u) << "short blocks keep the settings' size";
+    }
   }
 }
 

@@ -123,7 +123,9 @@ TEST(Render, TheInputIsNeverOverwrittenPluginNamesAreFilesAndClampingIsSaid) {
   write_stereo(dir + "/in.wav", x, 48000);
   const std::string original = slurp(dir + "/in.wav");
   for (const std::string &out : {dir + "/in.wav", dir + "/./in.wav", dir + "/link.wav"}) {
-    if (out == dir + "/link.wav") ASSERT_EQ(symlink((dir + "/in.wav").c_str(), out.c_str()), 0);
+    if (out == dir + "/link.wav") {
+      ASSERT_EQ(symlink((dir + "/in.wav").c_str(), out.c_str()), 0);
+    }
     const run_result r = render("'" + dir + "/in.wav' '" + out + "'");
     EXPECT_NE(r.status, 0) << out;
     EXPECT_NE(r.output.find("is the input file itself"), std::string::npos) << r.output;

@@ -1,0 +1,672 @@
+// The editor's window on X11: a child window embedded into the host's window,
+// driven by the host's run loop (a 10 ms timer and the X connection's
+// descriptor), turning X events into PWEvents for the editor.
+#include "window_x11.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xresource.h>
+#include <X11/cursorfont.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "koppel_gui.h"
+
+namespace {
+thread_local int t_x_error = 0;
+int record_error(Display *, XErrorEvent *e) {
+  t_x_error = e->error_code;
+  return 0;
+}
+
+// Win32-style 16×16 masks (most significant bit leftmost) of the two hand cursors.
+constexpr char kOpenHandAnd[] = "fe7fe40fc007c005e000e0009000000000018001c001c003e003f007f807f807";
+constexpr char kOpenHandXor[] = "0000018019b019b00db20db607f667fe77fc63fc3ffc1ff80ff807f003f003f0";
+constexpr char kClosedHandAnd[] = "fffffffffffff24fe003e001f001e001c001c003e003f007f807f807ffffffff";
+constexpr char kClosedHandXor[] = "00000000000000000db00ff407fc07fc1ffc1ffc0ff807f003f003f000000000";
+
+unsigned hex_byte(const char *s) {
+  auto v = [](char c) { return unsigned(c <= '9' ? c - '0' : c - 'a' + 10); };
+  return v(s[0]) * 16 + v(s[1]);
+}
+unsigned char reverse_bits(unsigned b) {
+  unsigned r = 0;
+  for (int i = 0; i < 8; i++) r |= ((b >> i) & 1u) << (7 - i);
+  return static_cast<unsigned char>(r);
+}
+
+// An X cursor from AND/XOR masks: transparent where AND is set and XOR is not,
+// white where XOR is set, black elsewhere.
+Cursor hand_cursor(Display *dpy, Window win, const char *and_hex, const char *xor_hex) {
+  unsigned char source[32], mask[32];
+  for (int i = 0; i < 32; i++) {
+    const unsigned a = hex_byte(and_hex + 2 * i), x = hex_byte(xor_hex + 2 * i);
+    source[i] = reverse_bits(x & ~a & 0xFFu);  // X bitmaps put the leftmost pixel in the lowest bit
+    mask[i] = reverse_bits((~a | x) & 0xFFu);
+  }
+  Pixmap src = XCreateBitmapFromData(dpy, win, reinterpret_cast<const char *>(source), 16, 16);
+  Pixmap msk = XCreateBitmapFromData(dpy, win, reinterpret_cast<const char *>(mask), 16, 16);
+  XColor white{}, black{};
+  white.red = white.green = white.blue = 0xFFFF;
+  white.flags = black.flags = DoRed | DoGreen | DoBlue;
+  const Cursor c = XCreatePixmapCursor(dpy, src, msk, &white, &black, 8, 8);
+  XFreePixmap(dpy, src);
+  XFreePixmap(dpy, msk);
+  return c;
+}
+
+bool find_visual(KoppelWindow *w) {
+  const int screen = DefaultScreen(w->dpy);
+  XVisualInfo vi{};
+  Visual *def = DefaultVisual(w->dpy, screen);
+  if (DefaultDepth(w->dpy, screen) == 24 && def->red_mask == 0xFF0000 && def->green_mask == 0xFF00 &&
+      def->blue_mask == 0xFF) {
+    w->visual = def, w->depth = 24;
+    return true;
+  }
+  if (!XMatchVisualInfo(w->dpy, screen, 24, TrueColor, &vi) || vi.red_mask != 0xFF0000 || vi.blue_mask != 0xFF)
+    return false;
+  w->visual = vi.visual, w->depth = 24;
+  w->colormap = XCreateColormap(w->dpy, w->root, vi.visual, AllocNone);
+  return true;
+}
+
+void intern_atoms(KoppelWindow *w) {
+  const char *names[] = {"CLIPBOARD",    "UTF8_STRING",     "TARGETS",       "TEXT",          "STRING",
+                         "INCR",         "_XEMBED_INFO",    "TARVELON_DATA", "XdndAware",     "XdndEnter",
+                         "XdndPosition", "XdndStatus",      "XdndLeave",     "XdndDrop",      "XdndFinished",
+                         "XdndSelection", "XdndActionCopy", "text/uri-list"};
+  Atom *slots[] = {&w->a_clipboard,     &w->a_utf8,         &w->a_targets,       &w->a_text,
+                   &w->a_string,        &w->a_incr,         &w->a_xembed_info,   &w->a_our_prop,
+                   &w->a_xdnd_aware,    &w->a_xdnd_enter,   &w->a_xdnd_position, &w->a_xdnd_status,
+                   &w->a_xdnd_leave,    &w->a_xdnd_drop,    &w->a_xdnd_finished, &w->a_xdnd_selection,
+                   &w->a_xdnd_action_copy, &w->a_uri_list};
+  constexpr int n = int(sizeof names / sizeof names[0]);
+  Atom atoms[n];
+  XInternAtoms(w->dpy, const_cast<char **>(names), n, False, atoms);
+  for (int i = 0; i < n; i++) *slots[i] = atoms[i];
+}
+
+void open_input_method(KoppelWindow *w) {
+  w->im = XOpenIM(w->dpy, nullptr, nullptr, nullptr);
+  if (!w->im) return;
+  w->ic = XCreateIC(w->im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow, w->win,
+                    XNFocusWindow, w->win, nullptr);
+}
+
+void free_shm(KoppelWindow *w) {
+  if (!w->shm_image) return;
+  XShmDetach(w->dpy, &w->shm);
+  XSync(w->dpy, False);
+  w->shm_image->data = nullptr;
+  XDestroyImage(w->shm_image);
+  shmdt(w->shm.shmaddr);
+  w->shm_image = nullptr;
+}
+
+// A shared-memory image of the frame's size, or false (and plain requests from then on).
+bool shm_image_for(KoppelWindow *w, uint32_t width, uint32_t height) {
+  if (!w->shm_ok) return false;
+  if (w->shm_image && uint32_t(w->shm_image->width) == width && uint32_t(w->shm_image->height) == height) return true;
+  free_shm(w);
+  XImage *img = XShmCreateImage(w->dpy, w->visual, unsigned(w->depth), ZPixmap, nullptr, &w->shm, width, height);
+  if (!img) return w->shm_ok = false;
+  w->shm.shmid = shmget(IPC_PRIVATE, size_t(img->bytes_per_line) * height, IPC_CREAT | 0600);
+  if (w->shm.shmid < 0) {
+    XDestroyImage(img);
+    return w->shm_ok = false;
+  }
+  w->shm.shmaddr = img->data = static_cast<char *>(shmat(w->shm.shmid, nullptr, 0));
+  w->shm.readOnly = False;
+  bool attached = img->data != reinterpret_cast<char *>(-1);
+  if (attached) {
+    x11_error_trap trap(w->dpy);  // a remote server cannot attach
+    XShmAttach(w->dpy, &w->shm);
+    attached = !trap.failed();
+  }
+  shmctl(w->shm.shmid, IPC_RMID, nullptr);  // freed once both sides detach
+  if (!attached) {
+    if (img->data != reinterpret_cast<char *>(-1)) shmdt(img->data);
+    img->data = nullptr;
+    XDestroyImage(img);
+    return w->shm_ok = false;
+  }
+  w->shm_image = img;
+  return true;
+}
+
+uint32_t button_bit(unsigned button) {
+  if (button == 1) return PW_MOD_LEFT_BUTTON;
+  if (button == 3) return PW_MOD_RIGHT_BUTTON;
+  return button == 2 ? uint32_t(PW_MOD_MIDDLE_BUTTON) : 0u;
+}
+
+PWEvent mouse_event(KoppelWindow *w, PWEventType type, int x, int y, unsigned state, Time t) {
+  PWEvent e{};
+  e.type = type;
+  e.gui = w->gui;
+  e.mouse.x = float(x), e.mouse.y = float(y);
+  e.mouse.modifiers = x11_modifiers(state);
+  e.mouse.time_ms = uint32_t(t);
+  e.mouse.double_click_interval_ms = 500;
+  return e;
+}
+
+void send_exit(KoppelWindow *w) {
+  w->mouse_is_over = false;
+  w->exit_after_release = false;
+  PWEvent e{};
+  e.type = PW_EVENT_MOUSE_EXIT;
+  e.gui = w->gui;
+  x11_send(w, &e);
+}
+
+void forward_key_to_host(KoppelWindow *w, XKeyEvent ev) {
+  if (!w->parent) return;
+  ev.window = w->parent;
+  ev.subwindow = None;
+  x11_error_trap trap(w->dpy);
+  XSendEvent(w->dpy, w->parent, True, ev.type == KeyPress ? KeyPressMask : KeyReleaseMask,
+             reinterpret_cast<XEvent *>(&ev));
+  trap.failed();
+}
+
+uint32_t pack_utf8(const unsigned char *s, size_t len) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < len && i < 4; i++) v |= uint32_t(s[i]) << (8 * i);
+  return v;
+}
+
+void on_key(KoppelWindow *w, XKeyEvent &ev) {
+  const unsigned code = ev.keycode & 0xFF;
+  const bool down = ev.type == KeyPress;
+  const bool held = (w->keys_down[code / 8] >> (code % 8)) & 1;
+  if (down) w->keys_down[code / 8] |= uint8_t(1u << (code % 8));
+  else w->keys_down[code / 8] &= uint8_t(~(1u << (code % 8)));
+  KeySym sym = NoSymbol;
+  char text[32] = {0};
+  size_t n = down ? x11_key_text(w, &ev, &sym, text, sizeof text) : 0;
+  PWVirtualKey vk = x11_virtual_key(XLookupKeysym(&ev, 0));
+  if (vk == PW_KEY_NONE) vk = x11_virtual_key(sym);
+  PWEvent e{};
+  e.type = down ? PW_EVENT_KEY_DOWN : PW_EVENT_KEY_UP;
+  e.gui = w->gui;
+  e.key.virtual_key = vk;
+  e.key.modifiers = x11_modifiers(ev.state) | (down && held ? uint32_t(PW_MOD_KEY_REPEAT) : 0u);
+  bool used = vk != PW_KEY_NONE && x11_send(w, &e);
+  // Each typed character follows its key, as text; control characters never do.
+  const auto *s = reinterpret_cast<const unsigned char *>(text);
+  for (size_t i = 0; i < n;) {
+    const size_t len = s[i] < 0x80 ? 1 : (s[i] >> 5) == 6 ? 2 : (s[i] >> 4) == 14 ? 3 : 4;
+    if (i + len > n) break;
+    if (s[i] >= 0x20 && s[i] != 0x7F && !(ev.state & ControlMask)) {
+      PWEvent t{};
+      t.type = PW_EVENT_TEXT;
+      t.gui = w->gui;
+      t.text.codepoint = pack_utf8(s + i, len);
+      t.text.modifiers = x11_modifiers(ev.state);
+      used = x11_send(w, &t) || used;
+    }
+    i += len;
+  }
+  if (!used) forward_key_to_host(w, ev);
+}
+
+void handle(KoppelWindow *w, XEvent &ev) {
+  if (x11_dnd_event(w, &ev)) return;
+  switch (ev.type) {
+    case MotionNotify: {
+      XEvent next;
+      // Only the latest position of a burst matters.
+      while (XCheckTypedWindowEvent(w->dpy, w->win, MotionNotify, &next)) ev = next;
+      const XMotionEvent &m = ev.xmotion;
+      PWEvent e = mouse_event(w, w->mouse_is_over ? PW_EVENT_MOUSE_MOVE : PW_EVENT_MOUSE_ENTER, m.x, m.y, m.state,
+                              m.time);
+      if (!w->mouse_is_over) {
+        w->mouse_is_over = true;
+        XDefineCursor(w->dpy, w->win, w->cursors[PW_CURSOR_ARROW]);
+      }
+      x11_send(w, &e);
+      break;
+    }
+    case ButtonPress: {
+      const XButtonEvent &b = ev.xbutton;
+      if (b.button == 4 || b.button == 5) {
+        PWEvent e = mouse_event(w, PW_EVENT_MOUSE_WHEEL, 0, 0, b.state, b.time);
+        e.mouse.x = 0.0f;
+        e.mouse.y = b.button == 4 ? 120.0f : -120.0f;
+        x11_send(w, &e);
+        break;
+      }
+      const PWEventType t = b.button == 1   ? PW_EVENT_MOUSE_LEFT_DOWN
+                            : b.button == 3 ? PW_EVENT_MOUSE_RIGHT_DOWN
+                            : b.button == 2 ? PW_EVENT_MOUSE_MIDDLE_DOWN
+                                            : PW_EVENT_RESIZE_BEGIN;
+      if (t == PW_EVENT_RESIZE_BEGIN) break;
+      PWEvent e = mouse_event(w, t, b.x, b.y, b.state, b.time);
+      e.mouse.modifiers |= button_bit(b.button);  // the state X gives is from before the press
+      if (!w->mouse_is_over) {
+        w->mouse_is_over = true;
+        PWEvent enter = mouse_event(w, PW_EVENT_MOUSE_ENTER, b.x, b.y, b.state, b.time);
+        x11_send(w, &enter);
+      }
+      x11_send(w, &e);
+      if (b.button == 1 || b.button == 3) pw_get_keyboard_focus(w);
+      break;
+    }
+    case ButtonRelease: {
+      const XButtonEvent &b = ev.xbutton;
+      if (b.button < 1 || b.button > 3) break;
+      const PWEventType t = b.button == 1   ? PW_EVENT_MOUSE_LEFT_UP
+                            : b.button == 3 ? PW_EVENT_MOUSE_RIGHT_UP
+                                            : PW_EVENT_MOUSE_MIDDLE_UP;
+      PWEvent e = mouse_event(w, t, b.x, b.y, b.state, b.time);
+      e.mouse.modifiers &= ~button_bit(b.button);
+      x11_send(w, &e);
+      const bool others_held = (e.mouse.modifiers & (PW_MOD_LEFT_BUTTON | PW_MOD_RIGHT_BUTTON | PW_MOD_MIDDLE_BUTTON));
+      const bool outside = b.x < 0 || b.y < 0 || uint32_t(b.x) >= w->width || uint32_t(b.y) >= w->height;
+      if (w->exit_after_release && !others_held && outside) send_exit(w);
+      break;
+    }
+    case LeaveNotify:
+      if (ev.xcrossing.detail == NotifyInferior || !w->mouse_is_over) break;
+      // While a button is held the window keeps the pointer; it leaves on release.
+      if (ev.xcrossing.state & (Button1Mask | Button2Mask | Button3Mask)) w->exit_after_release = true;
+      else send_exit(w);
+      break;
+    case EnterNotify: w->exit_after_release = false; break;
+    case KeyPress:
+    case KeyRelease: on_key(w, ev.xkey); break;
+    case FocusIn:
+      if (ev.xfocus.detail != NotifyPointer) w->has_focus = true;
+      if (w->ic) XSetICFocus(w->ic);
+      break;
+    case FocusOut: {
+      if (ev.xfocus.detail == NotifyInferior || ev.xfocus.detail == NotifyPointer) break;
+      w->has_focus = false;
+      w->prev_focus = 0;
+      if (w->ic) XUnsetICFocus(w->ic);
+      PWEvent e{};
+      e.type = PW_EVENT_KEY_FOCUS_LOST;
+      e.gui = w->gui;
+      x11_send(w, &e);
+      break;
+    }
+    case SelectionRequest:
+    case SelectionClear: x11_clipboard_event(w, &ev); break;
+    default: break;
+  }
+}
+
+void pump(KoppelWindow *w) {
+  while (w->dpy && XPending(w->dpy)) {
+    XEvent ev;
+    XNextEvent(w->dpy, &ev);
+    if (XFilterEvent(&ev, None)) continue;  // the input method took it
+    handle(w, ev);
+  }
+}
+
+float scale_from_resources(Display *dpy) {
+  const char *rms = XResourceManagerString(dpy);
+  if (!rms) return 1.0f;
+  XrmInitialize();
+  XrmDatabase db = XrmGetStringDatabase(rms);
+  float scale = 1.0f;
+  char *type = nullptr;
+  XrmValue value{};
+  if (db && XrmGetResource(db, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr) {
+    const double dpi = std::strtod(value.addr, nullptr);
+    if (dpi >= 48.0 && dpi <= 960.0) scale = float(dpi / 96.0);
+  }
+  if (db) XrmDestroyDatabase(db);
+  return scale;
+}
+
+KoppelWindow *W(void *gui) { return static_cast<KoppelWindow *>(gui); }
+}  // namespace
+
+x11_error_trap::x11_error_trap(Display *dpy) noexcept : dpy_(dpy), previous_(nullptr) {
+  XSync(dpy_, False);
+  t_x_error = 0;
+  previous_ = XSetErrorHandler(record_error);
+}
+x11_error_trap::~x11_error_trap() {
+  XSync(dpy_, False);
+  XSetErrorHandler(previous_);
+}
+bool x11_error_trap::failed() noexcept {
+  XSync(dpy_, False);
+  return t_x_error != 0;
+}
+
+bool x11_send(KoppelWindow *w, PWEvent *e) noexcept {
+  if (!w || !w->gui) return false;
+  e->gui = w->gui;
+  return pw_event(e);
+}
+
+void *koppel_createGUI(KoppelHostContext *host, TarvelonKoppelPlugin *plugin) noexcept {
+  if (!plugin) return nullptr;
+  auto *w = static_cast<KoppelWindow *>(std::calloc(1, sizeof(KoppelWindow)));
+  if (!w) return nullptr;
+  w->plugin = plugin;
+  w->host_ctx = host;
+  w->content_scale_factor = 1.0f;
+  w->dpy = XOpenDisplay(nullptr);
+  if (!w->dpy) {
+    std::free(w);
+    return nullptr;
+  }
+  XkbSetDetectableAutoRepeat(w->dpy, True, nullptr);  // a held key repeats presses only
+  w->root = DefaultRootWindow(w->dpy);
+  if (!find_visual(w)) {
+    XCloseDisplay(w->dpy);
+    std::free(w);
+    return nullptr;
+  }
+  intern_atoms(w);
+  PWGetInfo info{};
+  info.type = PW_INFO_INIT_SIZE;
+  info.init_size.plugin = plugin;
+  pw_get_info(&info);
+  w->width = info.init_size.width ? info.init_size.width : 512;
+  w->height = info.init_size.height ? info.init_size.height : 512;
+
+  XSetWindowAttributes a{};
+  a.event_mask = ExposureMask | PointerMotionMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask |
+                 KeyReleaseMask | EnterWindowMask | LeaveWindowMask | FocusChangeMask | StructureNotifyMask;
+  a.background_pixel = 0;
+  a.border_pixel = 0;
+  unsigned long mask = CWEventMask | CWBackPixel | CWBorderPixel;
+  if (w->colormap) a.colormap = w->colormap, mask |= CWColormap;
+  w->win = XCreateWindow(w->dpy, w->root, 0, 0, w->width, w->height, 0, w->depth, InputOutput, w->visual, mask, &a);
+  XStoreName(w->dpy, w->win, "Tarvelon Free");
+  const long xembed_info[2] = {0, 0};  // protocol version 0; we map ourselves
+  XChangeProperty(w->dpy, w->win, w->a_xembed_info, w->a_xembed_info, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char *>(xembed_info), 2);
+  w->gc = XCreateGC(w->dpy, w->win, 0, nullptr);
+  const unsigned shapes[12] = {XC_left_ptr, XC_xterm, XC_X_cursor, XC_crosshair, XC_fleur, XC_hand2,
+                               0,           0,        XC_sb_h_double_arrow, XC_sb_v_double_arrow,
+                               XC_bottom_left_corner, XC_bottom_right_corner};
+  for (int i = 0; i < 12; i++) w->cursors[i] = shapes[i] ? XCreateFontCursor(w->dpy, shapes[i]) : 0;
+  w->cursors[PW_CURSOR_HAND_DRAGGABLE] = hand_cursor(w->dpy, w->win, kOpenHandAnd, kOpenHandXor);
+  w->cursors[PW_CURSOR_HAND_DRAGGING] = hand_cursor(w->dpy, w->win, kClosedHandAnd, kClosedHandXor);
+  int major = 0, minor = 0;
+  Bool pixmaps = False;
+  w->shm_ok = XShmQueryVersion(w->dpy, &major, &minor, &pixmaps) && !std::getenv("TARVELON_NO_SHM");
+  open_input_method(w);
+  x11_dnd_init(w);
+  XFlush(w->dpy);
+
+  w->gui = pw_create_gui(plugin, w);
+  const float desktop = scale_from_resources(w->dpy);
+  if (w->gui && desktop > 1.01f) koppel_setScaleFactor(w, desktop);
+  return w;
+}
+
+void koppel_destroyGUI(void *gui) noexcept {
+  KoppelWindow *w = W(gui);
+  if (!w) return;
+  if (w->gui) pw_destroy_gui(w->gui);  // while the window still exists
+  w->gui = nullptr;
+  x11_dnd_free(w);
+  x11_clipboard_free(w);
+  free_shm(w);
+  if (w->ic) XDestroyIC(w->ic);
+  if (w->im) XCloseIM(w->im);
+  for (Cursor c : w->cursors)
+    if (c) XFreeCursor(w->dpy, c);
+  if (w->gc) XFreeGC(w->dpy, w->gc);
+  {
+    x11_error_trap trap(w->dpy);  // the host may have destroyed its window, and ours with it
+    XDestroyWindow(w->dpy, w->win);
+    trap.failed();
+  }
+  if (w->colormap) XFreeColormap(w->dpy, w->colormap);
+  XCloseDisplay(w->dpy);
+  std::free(w);
+}
+
+void koppel_setParent(void *gui, uintptr_t parent) noexcept {
+  KoppelWindow *w = W(gui);
+  if (!w) return;
+  x11_error_trap trap(w->dpy);
+  if (w->parent) {
+    XUnmapWindow(w->dpy, w->win);
+    XReparentWindow(w->dpy, w->win, w->root, 0, 0);
+    w->parent = 0;
+  }
+  if (parent) {
+    XReparentWindow(w->dpy, w->win, Window(parent), 0, 0);
+    if (w->visible) XMapWindow(w->dpy, w->win);
+    // Without a round trip here some hosts show an empty editor.
+    if (!trap.failed()) w->parent = Window(parent);
+  }
+  XFlush(w->dpy);
+}
+
+void koppel_setVisible(void *gui, bool visible) noexcept {
+  KoppelWindow *w = W(gui);
+  if (!w) return;
+  w->visible = visible;
+  if (visible) XMapRaised(w->dpy, w->win);
+  else XUnmapWindow(w->dpy, w->win);
+  XFlush(w->dpy);
+}
+
+void koppel_setScaleFactor(void *gui, float scale) noexcept {
+  KoppelWindow *w = W(gui);
+  if (!w || !(scale > 0.0f)) return;
+  w->content_scale_factor = scale;
+  PWEvent e{};
+  e.type = PW_EVENT_CONTENT_SCALE_FACTOR_CHANGED;
+  e.content_scale_factor = scale;
+  x11_send(w, &e);
+  // The editor may have taken a new size for the scale.
+  PWGetInfo info{};
+  info.type = PW_INFO_INIT_SIZE;
+  info.init_size.plugin = w->plugin;
+  pw_get_info(&info);
+  if (info.init_size.width != w->width || info.init_size.height != w->height) {
+    w->width = info.init_size.width, w->height = info.init_size.height;
+    XResizeWindow(w->dpy, w->win, w->width, w->height);
+    XFlush(w->dpy);
+  }
+}
+
+void koppel_getSize(void *gui, uint32_t *width, uint32_t *height) noexcept {
+  KoppelWindow *w = W(gui);
+  if (!w) return;
+  if (width) *width = w->width;
+  if (height) *height = w->height;
+}
+
+void koppel_checkSize(void *gui, uint32_t *width, uint32_t *height) noexcept {
+  KoppelWindow *w = W(gui);
+  if (!w || !width || !height || !w->gui) return;
+  PWGetInfo info{};
+  info.type = PW_INFO_CONSTRAIN_SIZE;
+  info.constrain_size.gui = w->gui;
+  info.constrain_size.width = *width;
+  info.constrain_size.height = *height;
+  info.constrain_size.direction = w->resize_direction;
+  pw_get_info(&info);
+  *width = info.constrain_size.width;
+  *height = info.constrain_size.height;
+}
+
+bool koppel_setSize(void *gui, uint32_t width, uint32_t height) noexcept {
+  KoppelWindow *w = W(gui);
+  if (!w || !w->win) return false;
+  if (w->gui) {
+    PWEvent e{};
+    e.type = PW_EVENT_RESIZE_UPDATE;
+    e.resize.width = width;
+    e.resize.height = height;
+    e.resize.direction = w->resize_direction;
+    if (!x11_send(w, &e)) return false;
+  }
+  // The window takes the size the editor accepted.
+  koppel_checkSize(gui, &width, &height);
+  w->width = width, w->height = height;
+  XResizeWindow(w->dpy, w->win, width, height);
+  XFlush(w->dpy);
+  return true;
+}
+
+int koppel_guiFileDescriptor(void *gui) noexcept {
+  KoppelWindow *w = W(gui);
+  return (w && w->dpy) ? ConnectionNumber(w->dpy) : -1;
+}
+
+void koppel_guiOnFileDescriptor(void *gui) noexcept {
+  if (KoppelWindow *w = W(gui)) pump(w);
+}
+
+void koppel_guiOnTimer(void *gui) noexcept {
+  KoppelWindow *w = W(gui);
+  if (!w) return;
+  pump(w);
+  if (w->gui && w->parent && w->visible) pw_tick(w->gui);
+  XFlush(w->dpy);
+}
+
+bool koppel_guiOnHostKey(void *gui, bool down, uint32_t character, int32_t virtual_key, uint32_t modifiers) noexcept {
+  KoppelWindow *w = W(gui);
+  // With the X focus the window gets the key itself: the host's copy would be a second press.
+  if (!w || !w->gui || w->has_focus) return false;
+  PWEvent e{};
+  e.type = down ? PW_EVENT_KEY_DOWN : PW_EVENT_KEY_UP;
+  e.key.virtual_key = PWVirtualKey(virtual_key);
+  e.key.modifiers = modifiers;
+  bool used = virtual_key != PW_KEY_NONE && x11_send(w, &e);
+  if (down && character >= 0x20 && character != 0x7F && !(modifiers & PW_MOD_KEY_CTRL)) {
+    unsigned char u[4];
+    size_t n = 0;
+    if (character < 0x80) u[n++] = static_cast<unsigned char>(character);
+    else if (character < 0x800) u[n++] = static_cast<unsigned char>(0xC0 | (character >> 6)), u[n++] = static_cast<unsigned char>(0x80 | (character & 0x3F));
+    else if (character < 0xD800 || character > 0xDFFF)
+      u[n++] = static_cast<unsigned char>(0xE0 | (character >> 12)), u[n++] = static_cast<unsigned char>(0x80 | ((character >> 6) & 0x3F)),
+      u[n++] = static_cast<unsigned char>(0x80 | (character & 0x3F));
+    if (n) {
+      PWEvent t{};
+      t.type = PW_EVENT_TEXT;
+      t.text.codepoint = pack_utf8(u, n);
+      t.text.modifiers = modifiers;
+      used = x11_send(w, &t) || used;
+    }
+  }
+  return used;
+}
+
+float koppel_guiDesktopScale() noexcept {
+  Display *dpy = XOpenDisplay(nullptr);
+  if (!dpy) return 1.0f;
+  const float s = scale_from_resources(dpy);
+  XCloseDisplay(dpy);
+  return s;
+}
+
+// Services.
+
+void *pw_get_native_window(KoppelWindow *w) noexcept { return w ? reinterpret_cast<void *>(w->win) : nullptr; }
+
+void pw_present(KoppelWindow *w, const uint32_t *pixels, uint32_t width, uint32_t height) noexcept {
+  if (!w || !w->dpy || !w->win || !pixels || !width || !height) return;
+  if (shm_image_for(w, width, height)) {
+    for (uint32_t y = 0; y < height; y++)
+      std::memcpy(w->shm_image->data + size_t(y) * size_t(w->shm_image->bytes_per_line), pixels + size_t(y) * width,
+                  size_t(width) * 4);
+    XShmPutImage(w->dpy, w->win, w->gc, w->shm_image, 0, 0, 0, 0, width, height, False);
+    XSync(w->dpy, False);  // the server has read the segment before we write it again
+    return;
+  }
+  XImage *img = XCreateImage(w->dpy, w->visual, unsigned(w->depth), ZPixmap, 0,
+                             reinterpret_cast<char *>(const_cast<uint32_t *>(pixels)), width, height, 32,
+                             int(width * 4));
+  if (!img) return;
+  XPutImage(w->dpy, w->win, w->gc, img, 0, 0, 0, 0, width, height);
+  img->data = nullptr;  // the pixels are the bridge's
+  XDestroyImage(img);
+  XFlush(w->dpy);
+}
+
+void pw_get_keyboard_focus(KoppelWindow *w) noexcept {
+  if (!w || !w->dpy || !w->parent || !w->visible || w->has_focus) return;
+  // Only a click takes the keyboard from the host; hovering never does.
+  Window child = 0, root = 0;
+  int rx, ry, wx, wy;
+  unsigned state = 0;
+  XQueryPointer(w->dpy, w->win, &root, &child, &rx, &ry, &wx, &wy, &state);
+  if (!(state & (Button1Mask | Button3Mask))) return;
+  int revert = 0;
+  Window prev = 0;
+  XGetInputFocus(w->dpy, &prev, &revert);
+  if (!w->prev_focus) w->prev_focus = prev;
+  x11_error_trap trap(w->dpy);
+  XSetInputFocus(w->dpy, w->win, RevertToParent, CurrentTime);
+  if (!trap.failed()) w->has_focus = true;
+}
+
+void pw_release_keyboard_focus(KoppelWindow *w) noexcept {
+  if (!w || !w->dpy) return;
+  if (w->prev_focus && w->has_focus) {
+    x11_error_trap trap(w->dpy);
+    XSetInputFocus(w->dpy, w->prev_focus, RevertToParent, CurrentTime);
+    trap.failed();
+  }
+  w->prev_focus = 0;
+}
+
+bool pw_check_keyboard_focus(KoppelWindow *w) noexcept {
+  if (!w || !w->dpy) return false;
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(w->dpy, &focus, &revert);
+  return focus == w->win;
+}
+
+void pw_set_mouse_cursor(KoppelWindow *w, int32_t type) noexcept {
+  if (!w || !w->dpy) return;
+  if (type >= 0 && type < 12 && w->cursors[type]) {
+    XDefineCursor(w->dpy, w->win, w->cursors[type]);
+  } else {
+    // Any other value hides the cursor: an empty one.
+    static const char none[8] = {0};
+    Pixmap p = XCreateBitmapFromData(w->dpy, w->win, none, 8, 8);
+    XColor black{};
+    const Cursor c = XCreatePixmapCursor(w->dpy, p, p, &black, &black, 0, 0);
+    XDefineCursor(w->dpy, w->win, c);
+    XFreeCursor(w->dpy, c);
+    XFreePixmap(w->dpy, p);
+  }
+  XFlush(w->dpy);
+}
+
+bool pw_choose_file(const PWChooseFileArgs *) noexcept {
+  // No desktop file-chooser service is reachable from here: nothing opens.
+  return false;
+}
+
+void pw_drag_files(KoppelWindow *, const char *const *, uint32_t) noexcept {}
+
+void pw_beep() noexcept {
+  if (Display *dpy = XOpenDisplay(nullptr)) {
+    XBell(dpy, 0);
+    XCloseDisplay(dpy);
+  }
+}
+
+void pw_get_screen_size(uint32_t *width, uint32_t *height) noexcept {
+  Display *dpy = XOpenDisplay(nullptr);
+  if (width) *width = dpy ? uint32_t(DisplayWidth(dpy, DefaultScreen(dpy))) : 0;
+  if (height) *height = dpy ? uint32_t(DisplayHeight(dpy, DefaultScreen(dpy))) : 0;
+  if (dpy) XCloseDisplay(dpy);
+}
+
+float pw_get_content_scale_factor(KoppelWindow *w) noexcept { return w ? w->content_scale_factor : 1.0f; }
+float pw_get_backing_scale_factor(KoppelWindow *) noexcept { return 1.0f; }

@@ -1,0 +1,49 @@
+// The editor bridge: the wrapper's side of the editor window. It owns the
+// bitmap the core composes into, draws and presents a frame per tick, queues
+// window events and replays them inside the next frame, and drives the knobs.
+// Everything here runs on the GUI thread.
+#pragma once
+#include <cstdint>
+
+#include "pw_window.h"
+
+struct TarvelonKoppelPlugin;
+struct inst_t;
+
+constexpr uint32_t kKoppelGuiQueueSize = 256;
+constexpr uint32_t kKoppelDefaultDoubleClickMs = 500;
+
+struct TarvelonKoppelGui {
+  TarvelonKoppelPlugin *plugin;
+  KoppelWindow *pw;
+  int32_t activeKnob;  // -1: none
+  float activeKnobStartX, activeKnobStartY;
+  double activeKnobStartNativeValue;
+  float lastX, lastY;
+  uint32_t lastLeftClickTimeMs;  // 0: none
+  float lastLeftClickX, lastLeftClickY;
+  float collectedX, collectedY;
+  PWEvent inputEvents[kKoppelGuiQueueSize];
+  uint32_t inputEventCount;
+  // Events below this index are being replayed and are not coalesced into.
+  uint32_t replayEnd;
+  // Buttons pressed and not yet released in the replay (a lost release is
+  // made good on focus loss and when the editor closes).
+  uint32_t buttonsHeld;
+  bool ticking;      // a tick is running: a nested one is refused
+  bool hasStorage;   // the core's editor storage is held for this editor
+};
+
+// Queues one event: a move replaces a move at the end of the queue; a full
+// queue makes room by dropping its oldest move or wheel event, and never drops
+// a button event for anything else. false when the event was dropped.
+bool tarvelon_koppel_queue_input_event(TarvelonKoppelGui *gui, const PWEvent *event) noexcept;
+// Knob under (x, y), the highest-numbered one winning; -1 for none.
+int32_t tarvelon_koppel_find_knob_at(TarvelonKoppelPlugin *p, float x, float y) noexcept;
+bool tarvelon_koppel_recent_double_click(const TarvelonKoppelGui *gui, const PWEvent *event) noexcept;
+// Draws one frame (replaying the queue) and presents it.
+void tarvelon_koppel_draw_gui(TarvelonKoppelGui *gui) noexcept;
+// The core's process_gui_frame callback: replays the queue inside a frame.
+void tarvelon_koppel_process_gui_frame(void *user_data, inst_t *ci, int32_t mouse_claimed) noexcept;
+// The editor bitmap at the core's framebuffer size; false when it cannot be made.
+bool tarvelon_koppel_bind_draw_bitmap(TarvelonKoppelPlugin *p) noexcept;
