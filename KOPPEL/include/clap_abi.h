@@ -287,6 +287,28 @@ struct clap_host_params_t {
   void (*request_flush)(const clap_host_t *host);
 };
 
+constexpr const char *CLAP_WINDOW_API_WIN32 = "win32";
+constexpr const char *CLAP_WINDOW_API_X11 = "x11";
+constexpr const char *CLAP_EXT_TIMER_SUPPORT = "clap.timer-support";
+constexpr const char *CLAP_EXT_POSIX_FD_SUPPORT = "clap.posix-fd-support";
+enum : uint32_t { CLAP_POSIX_FD_READ = 1, CLAP_POSIX_FD_WRITE = 2, CLAP_POSIX_FD_ERROR = 4 };
+
+struct clap_plugin_timer_support_t {
+  void (*on_timer)(const clap_plugin_t *plugin, clap_id timer_id);
+};
+struct clap_host_timer_support_t {
+  bool (*register_timer)(const clap_host_t *host, uint32_t period_ms, clap_id *timer_id);
+  bool (*unregister_timer)(const clap_host_t *host, clap_id timer_id);
+};
+struct clap_plugin_posix_fd_support_t {
+  void (*on_fd)(const clap_plugin_t *plugin, int fd, uint32_t flags);
+};
+struct clap_host_posix_fd_support_t {
+  bool (*register_fd)(const clap_host_t *host, int fd, uint32_t flags);
+  bool (*modify_fd)(const clap_host_t *host, int fd, uint32_t flags);
+  bool (*unregister_fd)(const clap_host_t *host, int fd);
+};
+
 struct clap_window_t {
   const char *api;
   union {
@@ -357,4 +379,5 @@ static_assert(sizeof(clap_param_info_t) == 1320 && offsetof(clap_param_info_t, m
 static_assert(sizeof(clap_plugin_params_t) == 48 && sizeof(clap_host_params_t) == 24);
 static_assert(sizeof(clap_window_t) == 16 && sizeof(clap_gui_resize_hints_t) == 12);
 static_assert(sizeof(clap_plugin_gui_t) == 120 && sizeof(clap_host_gui_t) == 40);
+static_assert(sizeof(clap_host_timer_support_t) == 16 && sizeof(clap_host_posix_fd_support_t) == 24);
 #endif

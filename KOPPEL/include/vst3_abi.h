@@ -75,6 +75,10 @@ inline constexpr uid IID_IEventList = make_uid(0x3A2C4214, 0x346349FE, 0xB2C4F39
 inline constexpr uid IID_IPlugView = make_uid(0x5BC32507, 0xD06049EA, 0xA6151B52, 0x2B755B29);
 inline constexpr uid IID_IPlugViewContentScaleSupport = make_uid(0x65ED9690, 0x8AC44525, 0x8AADEF7A, 0x72EA703F);
 inline constexpr uid IID_IPlugFrame = make_uid(0x367FAF01, 0xAFA94693, 0x8D4DA2A0, 0xED0882A3);
+// Linux only: the host's run loop and the two handlers a plug-in gives it.
+inline constexpr uid IID_IRunLoop = make_uid(0x18C35366, 0x97764F1A, 0x9C5B8385, 0x7A871389);
+inline constexpr uid IID_IEventHandler = make_uid(0x561E65C9, 0x13A0496F, 0x813A2C35, 0x654D7983);
+inline constexpr uid IID_ITimerHandler = make_uid(0x10BDD94F, 0x41424774, 0x821FAD8F, 0xECA72CA9);
 
 // Every interface object starts with a pointer to its vtable; the first three
 // slots are FUnknown's.
@@ -434,6 +438,25 @@ struct IPlugFrameVtbl {
   FUnknownVtbl unknown;
   tresult(VST3_CALL *resizeView)(void *self, FUnknown *view, ViewRect *newSize);
 };
+struct IPlugViewContentScaleSupportVtbl {
+  FUnknownVtbl unknown;
+  tresult(VST3_CALL *setContentScaleFactor)(void *self, float factor);
+};
+struct IEventHandlerVtbl {
+  FUnknownVtbl unknown;
+  void(VST3_CALL *onFDIsSet)(void *self, int fd);
+};
+struct ITimerHandlerVtbl {
+  FUnknownVtbl unknown;
+  void(VST3_CALL *onTimer)(void *self);
+};
+struct IRunLoopVtbl {
+  FUnknownVtbl unknown;
+  tresult(VST3_CALL *registerEventHandler)(void *self, FUnknown *handler, int fd);
+  tresult(VST3_CALL *unregisterEventHandler)(void *self, FUnknown *handler);
+  tresult(VST3_CALL *registerTimer)(void *self, FUnknown *handler, uint64_t milliseconds);
+  tresult(VST3_CALL *unregisterTimer)(void *self, FUnknown *handler);
+};
 
 // Typed views of host objects (all start with their vtable pointer).
 struct IParameterChanges {
@@ -469,4 +492,6 @@ static_assert(sizeof(vst3::ViewRect) == 16);
 static_assert(sizeof(vst3::IComponentVtbl) == 14 * 8 && sizeof(vst3::IAudioProcessorVtbl) == 11 * 8 &&
               sizeof(vst3::IEditControllerVtbl) == 18 * 8 && sizeof(vst3::IPluginFactory3Vtbl) == 10 * 8 &&
               sizeof(vst3::IPlugViewVtbl) == 15 * 8 && sizeof(vst3::IBStreamVtbl) == 7 * 8);
+static_assert(sizeof(vst3::IRunLoopVtbl) == 7 * 8 && sizeof(vst3::IEventHandlerVtbl) == 4 * 8 &&
+              sizeof(vst3::ITimerHandlerVtbl) == 4 * 8 && sizeof(vst3::IPlugViewContentScaleSupportVtbl) == 4 * 8);
 #endif

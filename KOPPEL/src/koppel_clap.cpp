@@ -14,6 +14,7 @@
 
 #include "event_queue.h"
 #include "koppel_clap.h"
+#include "koppel_gui.h"
 #include "koppel_interface.h"
 #include "tarvelon_koppel.h"
 #include "tarvelon_snapshot_ext.h"
@@ -48,6 +49,12 @@ struct CLAPPlugin {
   const clap_host_state_t *host_state = nullptr;
   const clap_host_gui_t *host_gui = nullptr;
   void *userGUI = nullptr;
+  // The editor runs on the host's timer and watches the X connection through the host.
+  const clap_host_timer_support_t *host_timer = nullptr;
+  const clap_host_posix_fd_support_t *host_fd = nullptr;
+  clap_id timer_id = 0;
+  bool timer_registered = false;
+  int gui_fd = -1;
   bool extensions_known = false;
   std::atomic<bool> latency_pending{false};
   std::atomic<uint32_t> rescan_pending{0};
@@ -318,8 +325,11 @@ bool plugin_init(const clap_plugin_t *plugin) {
   return cp->userPlugin != nullptr;
 }
 
+void gui_release(CLAPPlugin *cp);
+
 void plugin_destroy(const clap_plugin_t *plugin) {
   CLAPPlugin *cp = C(plugin);
+  gui_release(cp);  // a host may destroy the plug-in with its editor still open
   koppel_destroyPlugin(cp->userPlugin);
   delete cp;
 }
@@ -511,21 +521,133 @@ const clap_plugin_audio_ports_t kAudioPorts = {ports_count, ports_get};
 
 // No window layer on this platform yet: no API is offered, so hosts show no
 // editor rather than a broken one.
-bool gui_is_api_supported(const clap_plugin_t *, const char *, bool) { return false; }
-bool gui_get_preferred_api(const clap_plugin_t *, const char **, bool *) { return false; }
-bool gui_create(const clap_plugin_t *, const char *, bool) { return false; }
-void gui_destroy(const clap_plugin_t *) {}
-bool gui_set_scale(const clap_plugin_t *, double) { return false; }
-bool gui_get_size(const clap_plugin_t *, uint32_t *, uint32_t *) { return false; }
-bool gui_can_resize(const clap_plugin_t *) { return false; }
+#if defined(_WIN32)
+constexpr const char *kWindowApi = "win32";
+#else
+constexpr const char *kWindowApi = "x11";
+#endif
+
+bool gui_is_api_supported(const clap_plugin_t *, const char *api, bool floating) {
+  return api && !floating && !std::strcmp(api, kWindowApi);
+}
+bool gui_get_preferred_api(const clap_plugin_t *, const char **api, bool *floating) {
+#if defined(_WIN32)
+  if (api) *api = CLAP_WINDOW_API_WIN32;
+#else
+  if (api) *api = CLAP_WINDOW_API_X11;
+#endif
+  if (floating) *floating = false;
+  return true;
+}
+
+// Unhooks the editor from the host's run loop and frees it: hidden, detached,
+// destroyed exactly once.
+void gui_release(CLAPPlugin *cp) {
+  void *gui = cp->userGUI;
+  if (!gui) return;
+  cp->userGUI = nullptr;
+  koppel_setVisible(gui, false);
+  koppel_setParent(gui, 0);
+  if (cp->timer_registered && cp->host_timer) cp->host_timer->unregister_timer(cp->host, cp->timer_id);
+  if (cp->gui_fd >= 0 && cp->host_fd) cp->host_fd->unregister_fd(cp->host, cp->gui_fd);
+  cp->timer_registered = false;
+  cp->gui_fd = -1;
+  koppel_destroyGUI(gui);
+}
+
+bool gui_create(const clap_plugin_t *plugin, const char *api, bool floating) {
+  CLAPPlugin *cp = C(plugin);
+  if (!gui_is_api_supported(plugin, api, floating) || cp->userGUI || !cp->userPlugin) return false;
+  auto ext = [&](const char *id) { return cp->host->get_extension ? cp->host->get_extension(cp->host, id) : nullptr; };
+  cp->host_timer = static_cast<const clap_host_timer_support_t *>(ext(CLAP_EXT_TIMER_SUPPORT));
+  cp->host_fd = static_cast<const clap_host_posix_fd_support_t *>(ext(CLAP_EXT_POSIX_FD_SUPPORT));
+#if !defined(_WIN32)
+  // Without the host's run loop nothing would ever draw or read input.
+  if (!cp->host_timer || !cp->host_timer->register_timer || !cp->host_fd || !cp->host_fd->register_fd) return false;
+#endif
+  cp->userGUI = koppel_createGUI(&cp->hostContext, cp->userPlugin);
+  if (!cp->userGUI) return false;
+  const int fd = koppel_guiFileDescriptor(cp->userGUI);
+  if (fd >= 0) {
+    if (!cp->host_fd || !cp->host_fd->register_fd(cp->host, fd, CLAP_POSIX_FD_READ)) {
+      gui_release(cp);
+      return false;
+    }
+    cp->gui_fd = fd;
+  }
+  if (cp->host_timer && cp->host_timer->register_timer) {
+    cp->timer_registered = cp->host_timer->register_timer(cp->host, kKoppelGuiTickMs, &cp->timer_id);
+#if !defined(_WIN32)
+    if (!cp->timer_registered) {
+      gui_release(cp);
+      return false;
+    }
+#endif
+  }
+  return true;
+}
+void gui_destroy(const clap_plugin_t *plugin) { gui_release(C(plugin)); }
+bool gui_set_scale(const clap_plugin_t *plugin, double scale) {
+  CLAPPlugin *cp = C(plugin);
+  if (!cp->userGUI || !(scale > 0.0)) return false;
+  koppel_setScaleFactor(cp->userGUI, float(scale));
+  return true;
+}
+bool gui_get_size(const clap_plugin_t *plugin, uint32_t *w, uint32_t *h) {
+  CLAPPlugin *cp = C(plugin);
+  if (!cp->userGUI) return false;
+  koppel_getSize(cp->userGUI, w, h);
+  return true;
+}
+bool gui_can_resize(const clap_plugin_t *) { return true; }
 bool gui_get_resize_hints(const clap_plugin_t *, clap_gui_resize_hints_t *) { return false; }
-bool gui_adjust_size(const clap_plugin_t *, uint32_t *, uint32_t *) { return false; }
-bool gui_set_size(const clap_plugin_t *, uint32_t, uint32_t) { return false; }
-bool gui_set_parent(const clap_plugin_t *, const clap_window_t *) { return false; }
+bool gui_adjust_size(const clap_plugin_t *plugin, uint32_t *w, uint32_t *h) {
+  CLAPPlugin *cp = C(plugin);
+  if (!cp->userGUI) return false;
+  koppel_checkSize(cp->userGUI, w, h);
+  return true;
+}
+bool gui_set_size(const clap_plugin_t *plugin, uint32_t w, uint32_t h) {
+  CLAPPlugin *cp = C(plugin);
+  return cp->userGUI && koppel_setSize(cp->userGUI, w, h);
+}
+bool gui_set_parent(const clap_plugin_t *plugin, const clap_window_t *window) {
+  CLAPPlugin *cp = C(plugin);
+  if (!cp->userGUI || !window || !window->api || std::strcmp(window->api, kWindowApi) != 0) return false;
+#if defined(_WIN32)
+  koppel_setParent(cp->userGUI, reinterpret_cast<uintptr_t>(window->win32));
+#else
+  koppel_setParent(cp->userGUI, uintptr_t(window->x11));
+#endif
+  return true;
+}
 bool gui_set_transient(const clap_plugin_t *, const clap_window_t *) { return false; }
 void gui_suggest_title(const clap_plugin_t *, const char *) {}
-bool gui_show(const clap_plugin_t *) { return false; }
-bool gui_hide(const clap_plugin_t *) { return false; }
+bool gui_show(const clap_plugin_t *plugin) {
+  CLAPPlugin *cp = C(plugin);
+  if (!cp->userGUI) return false;
+  koppel_setVisible(cp->userGUI, true);
+  return true;
+}
+bool gui_hide(const clap_plugin_t *plugin) {
+  CLAPPlugin *cp = C(plugin);
+  if (!cp->userGUI) return false;
+  koppel_setVisible(cp->userGUI, false);
+  return true;
+}
+
+void timer_on_timer(const clap_plugin_t *plugin, clap_id id) {
+  CLAPPlugin *cp = C(plugin);
+  if (cp->userGUI && cp->timer_registered && id == cp->timer_id) koppel_guiOnTimer(cp->userGUI);
+}
+const clap_plugin_timer_support_t kTimer = {timer_on_timer};
+
+void fd_on_fd(const clap_plugin_t *plugin, int fd, uint32_t) {
+  CLAPPlugin *cp = C(plugin);
+  if (cp->userGUI && fd == cp->gui_fd) koppel_guiOnFileDescriptor(cp->userGUI);
+}
+const clap_plugin_posix_fd_support_t kPosixFd = {fd_on_fd};
+
 const clap_plugin_gui_t kGui = {gui_is_api_supported, gui_get_preferred_api, gui_create,        gui_destroy,
                                 gui_set_scale,        gui_get_size,          gui_can_resize,    gui_get_resize_hints,
                                 gui_adjust_size,      gui_set_size,          gui_set_parent,    gui_set_transient,
@@ -549,6 +671,8 @@ const void *plugin_get_extension(const clap_plugin_t *plugin, const char *id) {
   if (!std::strcmp(id, CLAP_EXT_STATE)) return &kState;
   if (!std::strcmp(id, CLAP_EXT_PARAMS)) return koppel_getNumParameters(p) > 0 ? &kParams : nullptr;
   if (!std::strcmp(id, CLAP_EXT_GUI)) return &kGui;
+  if (!std::strcmp(id, CLAP_EXT_TIMER_SUPPORT)) return &kTimer;
+  if (!std::strcmp(id, CLAP_EXT_POSIX_FD_SUPPORT)) return &kPosixFd;
   if (!std::strcmp(id, TARVELON_EXT_SNAPSHOT)) return &kSnapshot;
   return nullptr;
 }

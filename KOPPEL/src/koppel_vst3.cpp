@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "koppel_interface.h"
+#include "koppel_vst3_view.h"
 #include "spsc_queue.h"
 #include "vl_numtext.h"
 #include "vl_utf.h"
@@ -232,7 +233,9 @@ bool host_get_name(KoppelHostContext *h, char *buf, int32_t size) {
   return ok;
 }
 
-bool host_request_resize(KoppelHostContext *, uint32_t, uint32_t) { return false; }  // no editor window yet
+bool host_request_resize(KoppelHostContext *h, uint32_t w, uint32_t hgt) {
+  return vst3_view_request_resize(static_cast<VST3Plugin *>(h->adapter)->view, w, hgt);
+}
 
 // IBStream glue.
 int64_t stream_read(void *s, void *buf, int64_t n) {
@@ -270,6 +273,7 @@ tresult VST3_CALL comp_initialize(void *s, FUnknown *context) {
 }
 tresult VST3_CALL comp_terminate(void *s) {
   VST3Plugin *v = from_component(s);
+  vst3_view_detach_plugin(v->view);  // an editor still open goes first
   koppel_destroyPlugin(v->userPlugin);
   v->userPlugin = nullptr;
   call_release(v->host);
@@ -741,8 +745,10 @@ tresult VST3_CALL ctrl_set_handler(void *s, FUnknown *handler) {
   deliver_pending(v);
   return kResultOk;
 }
-FUnknown *VST3_CALL ctrl_create_view(void *, const char *) {
-  return nullptr;  // no window layer on this platform yet: hosts show no editor
+FUnknown *VST3_CALL ctrl_create_view(void *s, const char *) {
+  VST3Plugin *v = from_controller(s);
+  if (!v->userPlugin || v->view) return nullptr;  // one editor at a time
+  return vst3_view_create(&v->hostContext, v->userPlugin, reinterpret_cast<FUnknown *>(&v->controller), &v->view);
 }
 const IEditControllerVtbl kControllerVtbl = {
     {ctrl_query, ctrl_add_ref, ctrl_release}, ctrl_ok_init, ctrl_ok, ctrl_no_state, ctrl_no_state, ctrl_no_state,
