@@ -1,0 +1,321 @@
+// The editor bridge without a window: events go in through pw_event, frames
+// are drawn by pw_tick, and what reaches the parameters and the host is checked.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "graphics/layout.h"
+#include "koppel_gui_bridge.h"
+#include "state/eq.h"
+#include "support/fake_adapter.h"
+#include "system/inst.h"
+
+namespace {
+struct bridge {
+  test_plugin t;
+  TarvelonKoppelGui *g = nullptr;
+  uint32_t clock = 1000;
+  bridge() {
+    g = static_cast<TarvelonKoppelGui *>(pw_create_gui(t.p, nullptr));
+    pw_tick(g);  // lays out band points and knobs
+  }
+  ~bridge() { pw_destroy_gui(g); }
+  inst_t *ci() const { return t.p->ci; }
+
+  bool send(PWEventType type, float x, float y, uint32_t mods = 0) {
+    PWEvent e{};
+    e.type = type;
+    e.gui = g;
+    e.mouse.x = x, e.mouse.y = y;
+    e.mouse.modifiers = mods;
+    e.mouse.time_ms = clock += 700;  // far apart unless a test says otherwise
+    return pw_event(&e);
+  }
+  bool key(uint32_t vk, uint32_t mods) {
+    PWEvent e{};
+    e.type = PW_EVENT_KEY_DOWN;
+    e.gui = g;
+    e.key.virtual_key = PWVirtualKey(vk);
+    e.key.modifiers = mods;
+    return pw_event(&e);
+  }
+  void drag(float x0, float y0, float x1, float y1, uint32_t mods = 0) {
+    send(PW_EVENT_MOUSE_MOVE, x0, y0, mods);
+    send(PW_EVENT_MOUSE_LEFT_DOWN, x0, y0, mods | PW_MOD_LEFT_BUTTON);
+    pw_tick(g);
+    send(PW_EVENT_MOUSE_MOVE, x1, y1, mods | PW_MOD_LEFT_BUTTON);
+    pw_tick(g);
+    send(PW_EVENT_MOUSE_LEFT_UP, x1, y1, mods);
+    pw_tick(g);
+  }
+  int first_band_on() const {
+    for (int b = 0; b < kBandCount; b++)
+      if (ci()->equ[b].on) return b;
+    return -1;
+  }
+  double param(uint32_t id) const { return koppel_getParameterValue(t.p, id); }
+  const ctrl_pos_t &knob(int k) const { return ci()->cpos[k]; }
+};
+
+int count_updates(const fake_host &h, uint32_t id) {
+  int n = 0;
+  for (const KoppelEvent &e : h.sent)
+    if (e.type == KOPPEL_EVENT_PARAM_CHANGE_UPDATE && e.parameter.id == id) n++;
+  return n;
+}
+}  // namespace
+
+TEST(GuiBridge, SizesStayWithinTheEditorLimits) {
+  bridge b;
+  PWGetInfo q{};
+  q.type = PW_INFO_CONSTRAIN_SIZE;
+  q.constrain_size.width = 100, q.constrain_size.height = 100;
+  pw_get_info(&q);
+  EXPECT_EQ(q.constrain_size.width, 780u);
+  EXPECT_EQ(q.constrain_size.height, 566u);
+  q.constrain_size.width = 5000, q.constrain_size.height = 3000;
+  pw_get_info(&q);
+  EXPECT_EQ(q.constrain_size.width, 3840u);
+  EXPECT_EQ(q.constrain_size.height, 2160u);
+
+  PWEvent e{};
+  e.type = PW_EVENT_RESIZE_UPDATE;
+  e.gui = b.g;
+  e.resize.width = 100, e.resize.height = 100;
+  EXPECT_TRUE(pw_event(&e));
+  EXPECT_EQ(b.ci()->fb.w, 780);
+  EXPECT_EQ(b.ci()->fb.h, 566);
+  EXPECT_EQ(b.t.p->drawWidth, 780u);
+  EXPECT_EQ(b.ci()->composite.srgb, reinterpret_cast<srgb_t *>(b.t.p->drawPixels));
+  e.resize.width = 1200, e.resize.height = 700;
+  EXPECT_TRUE(pw_event(&e));
+  EXPECT_EQ(b.t.p->drawWidth, 1200u);
+  EXPECT_EQ(b.t.p->drawHeight, 700u);
+  EXPECT_EQ(b.ci()->gui_width, 1200);  // remembered for the next editor
+
+  PWGetInfo init{};
+  init.type = PW_INFO_INIT_SIZE;
+  pw_get_info(&init);
+  EXPECT_EQ(init.init_size.width, 512u) << "no plug-in: the fallback size";
+}
+
+TEST(GuiBridge, DoubleClicksNeedTimeAndPlace) {
+  bridge b;
+  b.g->lastLeftClickTimeMs = 10000;
+  b.g->lastLeftClickX = 100, b.g->lastLeftClickY = 100;
+  PWEvent e{};
+  e.mouse.x = 103, e.mouse.y = 100;
+  e.mouse.time_ms = 10400;
+  EXPECT_TRUE(tarvelon_koppel_recent_double_click(b.g, &e));
+  e.mouse.time_ms = 10600;
+  EXPECT_FALSE(tarvelon_koppel_recent_double_click(b.g, &e)) << "beyond the default 500 ms";
+  e.mouse.double_click_interval_ms = 700;
+  EXPECT_TRUE(tarvelon_koppel_recent_double_click(b.g, &e));
+  e.mouse.time_ms = 10400, e.mouse.x = 106;
+  EXPECT_FALSE(tarvelon_koppel_recent_double_click(b.g, &e)) << "6 pixels away";
+  b.g->lastLeftClickTimeMs = 0;
+  e.mouse.x = 100;
+  EXPECT_FALSE(tarvelon_koppel_recent_double_click(b.g, &e)) << "no click recorded";
+}
+
+TEST(GuiBridge, MovesCoalesceAndAFullQueueNeverDropsAButton) {
+  bridge b;
+  for (int i = 0; i < 300; i++) b.send(PW_EVENT_MOUSE_MOVE, float(i), 10);
+  EXPECT_EQ(b.g->inputEventCount, 1u);
+  EXPECT_EQ(b.g->inputEvents[0].mouse.x, 299.0f);
+
+  b.g->inputEventCount = 0;
+  PWEvent wheel{};
+  wheel.type = PW_EVENT_MOUSE_WHEEL;
+  for (uint32_t i = 0; i < 300; i++) tarvelon_koppel_queue_input_event(b.g, &wheel);
+  EXPECT_EQ(b.g->inputEventCount, kKoppelGuiQueueSize);
+  PWEvent press{};
+  press.type = PW_EVENT_MOUSE_LEFT_DOWN;
+  EXPECT_TRUE(tarvelon_koppel_queue_input_event(b.g, &press));
+  EXPECT_EQ(b.g->inputEvents[kKoppelGuiQueueSize - 1].type, PW_EVENT_MOUSE_LEFT_DOWN);
+
+  b.g->inputEventCount = 0;
+  for (uint32_t i = 0; i < kKoppelGuiQueueSize; i++) tarvelon_koppel_queue_input_event(b.g, &press);
+  PWEvent move{};
+  move.type = PW_EVENT_MOUSE_MOVE;
+  EXPECT_FALSE(tarvelon_koppel_queue_input_event(b.g, &move));
+  for (uint32_t i = 0; i < kKoppelGuiQueueSize; i++) ASSERT_EQ(b.g->inputEvents[i].type, PW_EVENT_MOUSE_LEFT_DOWN);
+  b.g->inputEventCount = 0;
+}
+
+TEST(GuiBridge, KeysGoToTheHostUnlessTheyAreUndoOrRedo) {
+  bridge b;
+  EXPECT_FALSE(b.key('A', 0));
+  EXPECT_FALSE(b.key(PW_KEY_SPACEBAR, 0)) << "the host's transport key";
+  EXPECT_TRUE(b.key(PW_KEY_Z, PW_MOD_KEY_CTRL));
+  EXPECT_TRUE(b.key(PW_KEY_Y, PW_MOD_KEY_CTRL | PW_MOD_KEY_SHIFT));
+  EXPECT_FALSE(b.key(PW_KEY_Z, PW_MOD_KEY_CTRL | PW_MOD_KEY_ALT));
+  PWEvent up{};
+  up.type = PW_EVENT_KEY_UP;
+  up.gui = b.g;
+  EXPECT_FALSE(pw_event(&up));
+  PWEvent text{};
+  text.type = PW_EVENT_TEXT;
+  text.gui = b.g;
+  text.text.codepoint = 'a';
+  EXPECT_FALSE(pw_event(&text));
+  PWEvent none{};
+  none.type = PW_EVENT_MOUSE_MOVE;
+  EXPECT_FALSE(pw_event(&none)) << "an event without an editor";
+  EXPECT_FALSE(pw_event(nullptr));
+}
+
+TEST(GuiBridge, KnobDragsAreGearedByRangeAndModifiers) {
+  bridge b;
+  // "Colour" is an integer knob over 0..2: one knob height down covers the range.
+  const ctrl_pos_t &colour = b.knob(4);
+  ASSERT_EQ(tarvelon_koppel_find_knob_at(b.t.p, float(colour.gx), float(colour.gy)), 4);
+  const double c0 = b.param(19);
+  b.drag(float(colour.gx), float(colour.gy), float(colour.gx), float(colour.gy + 60));
+  EXPECT_EQ(b.param(19), std::fmax(c0 - 2.0, 0.0));
+
+  // "Colour Gain" is continuous: 60 px up with half size 30 is a quarter turn, a fortieth with Ctrl.
+  const ctrl_pos_t &gain = b.knob(5);
+  const double n0 = b.t.p->controls[5].normalizedValue;
+  b.drag(float(gain.gx), float(gain.gy), float(gain.gx), float(gain.gy - 60));
+  const double n1 = b.t.p->controls[5].normalizedValue;
+  EXPECT_NEAR(n1 - n0, std::fmin(0.25, 1.0 - n0), 1e-9);
+  b.drag(float(gain.gx), float(gain.gy), float(gain.gx), float(gain.gy + 60), PW_MOD_KEY_CTRL);
+  EXPECT_NEAR(b.t.p->controls[5].normalizedValue - n1, -0.025, 1e-9);
+
+  // One wheel notch over it: a hundredth.
+  const double n2 = b.t.p->controls[5].normalizedValue;
+  b.send(PW_EVENT_MOUSE_MOVE, float(gain.gx), float(gain.gy));
+  PWEvent w{};
+  w.type = PW_EVENT_MOUSE_WHEEL;
+  w.gui = b.g;
+  w.mouse.y = -120.0f;
+  pw_event(&w);
+  pw_tick(b.g);
+  EXPECT_NEAR(b.t.p->controls[5].normalizedValue - n2, -0.01, 1e-9);
+  EXPECT_GT(count_updates(b.t.host, 20), 0) << "knob edits reach the host";
+}
+
+TEST(GuiBridge, ABandDragIsOneUndoStepThatTheHostHears) {
+  bridge b;
+  const int band = b.first_band_on();
+  ASSERT_GE(band, 0);
+  const eq_t e0 = b.ci()->equ[band];
+  const double gain0 = b.param(4 + band), freq0 = b.param(8 + band);
+  b.t.host.sent.clear();
+  b.drag(float(e0.x), float(e0.y), float(e0.x + 40), float(e0.y - 30));
+  EXPECT_NE(b.param(8 + band), freq0);
+  EXPECT_NE(b.param(4 + band), gain0);
+  EXPECT_GT(count_updates(b.t.host, 8 + band), 0);
+  ASSERT_FALSE(b.t.host.sent.empty());
+  EXPECT_EQ(b.t.host.sent.front().type, uint32_t(KOPPEL_EVENT_PARAM_CHANGE_BEGIN));
+  EXPECT_EQ(b.ci()->grabbed, 0);
+  EXPECT_EQ(b.ci()->undo_group, 0);
+
+  b.t.host.sent.clear();
+  EXPECT_TRUE(b.key(PW_KEY_Z, PW_MOD_KEY_CTRL));
+  pw_tick(b.g);
+  EXPECT_DOUBLE_EQ(b.param(8 + band), freq0) << "one step undoes the whole drag";
+  EXPECT_DOUBLE_EQ(b.param(4 + band), gain0);
+  EXPECT_GT(count_updates(b.t.host, 8 + band), 0) << "the undo reaches the host as an edit";
+  EXPECT_TRUE(b.key(PW_KEY_Y, PW_MOD_KEY_CTRL));
+  pw_tick(b.g);
+  EXPECT_NE(b.param(8 + band), freq0);
+}
+
+TEST(GuiBridge, AClickWithoutMotionSelectsButChangesNothing) {
+  bridge b;
+  const int band = b.first_band_on();
+  ASSERT_GE(band, 0);
+  const eq_t e0 = b.ci()->equ[band];
+  const double freq0 = b.param(8 + band), gain0 = b.param(4 + band);
+  b.drag(float(e0.x + 2), float(e0.y + 1), float(e0.x + 2), float(e0.y + 1));
+  EXPECT_EQ(b.ci()->selband, band);
+  EXPECT_EQ(b.param(8 + band), freq0);
+  EXPECT_EQ(b.param(4 + band), gain0);
+}
+
+TEST(GuiBridge, ALostReleaseStillEndsTheDrag) {
+  bridge b;
+  const int band = b.first_band_on();
+  ASSERT_GE(band, 0);
+  const eq_t e0 = b.ci()->equ[band];
+  b.send(PW_EVENT_MOUSE_LEFT_DOWN, float(e0.x), float(e0.y), PW_MOD_LEFT_BUTTON);
+  b.send(PW_EVENT_MOUSE_MOVE, float(e0.x + 20), float(e0.y), PW_MOD_LEFT_BUTTON);
+  pw_tick(b.g);
+  EXPECT_EQ(b.ci()->grabbed, 1);
+  EXPECT_EQ(b.ci()->undo_group, 1);
+  PWEvent lost{};
+  lost.type = PW_EVENT_KEY_FOCUS_LOST;
+  lost.gui = b.g;
+  EXPECT_FALSE(pw_event(&lost));
+  pw_tick(b.g);
+  EXPECT_EQ(b.ci()->grabbed, 0);
+  EXPECT_EQ(b.ci()->undo_group, 0);
+  EXPECT_EQ(b.g->buttonsHeld, 0u);
+
+  // An editor closed in the middle of a drag closes the group too.
+  b.send(PW_EVENT_MOUSE_LEFT_DOWN, float(b.ci()->equ[band].x), float(b.ci()->equ[band].y), PW_MOD_LEFT_BUTTON);
+  pw_tick(b.g);
+  EXPECT_EQ(b.ci()->undo_group, 1);
+  pw_destroy_gui(b.g);
+  b.g = nullptr;
+  EXPECT_EQ(b.ci()->undo_group, 0);
+  EXPECT_EQ(b.ci()->grabbed, 0);
+  EXPECT_EQ(b.t.p->gui, nullptr);
+}
+
+TEST(GuiBridge, ANestedTickIsRefusedAndLateEventsWait) {
+  bridge b;
+  int nested = 0;
+  b.t.host.on_send = [&](const KoppelEvent &) {
+    // A host pumping its events inside our edit report.
+    b.send(PW_EVENT_MOUSE_MOVE, 5, 5);
+    pw_tick(b.g);
+    nested++;
+  };
+  const ctrl_pos_t &gain = b.knob(5);
+  b.send(PW_EVENT_MOUSE_MOVE, float(gain.gx), float(gain.gy));
+  PWEvent w{};
+  w.type = PW_EVENT_MOUSE_WHEEL;
+  w.gui = b.g;
+  w.mouse.y = 120.0f;
+  pw_event(&w);
+  pw_tick(b.g);
+  b.t.host.on_send = nullptr;
+  EXPECT_GT(nested, 0);
+  ASSERT_EQ(b.g->inputEventCount, 1u) << "the event that came during the replay stays queued";
+  EXPECT_EQ(b.g->inputEvents[0].type, PW_EVENT_MOUSE_MOVE);
+}
+
+TEST(GuiBridge, BandsAreAddedAndRemovedByDoubleClick) {
+  bridge b;
+  inst_t *ci = b.ci();
+  auto dblclick = [&](float x, float y) {
+    b.send(PW_EVENT_MOUSE_LEFT_DOWN, x, y, PW_MOD_LEFT_BUTTON);
+    b.send(PW_EVENT_MOUSE_LEFT_UP, x, y);
+    b.clock -= 1300;  // the next press 100 ms after the first
+    b.send(PW_EVENT_MOUSE_LEFT_DOWN, x, y, PW_MOD_LEFT_BUTTON);
+    b.send(PW_EVENT_MOUSE_LEFT_UP, x, y);
+    pw_tick(b.g);
+    pw_tick(b.g);
+  };
+  for (int i = 0; i < kBandCount; i++) ASSERT_EQ(ci->equ[i].on, 1) << "the default curve uses all four bands";
+  const float x = float(ci->vx + ci->kVW * 0.93), y = float(ci->vy + ci->kVH * 0.2);
+  dblclick(x, y);
+  for (int i = 0; i < kBandCount; i++) EXPECT_EQ(ci->equ[i].on, 1) << "no free slot: only a click";
+
+  const int band = 1;
+  dblclick(float(ci->equ[band].x), float(ci->equ[band].y));
+  EXPECT_EQ(ci->equ[band].on, 0);
+  EXPECT_EQ(b.param(band), 0.0);
+
+  dblclick(x, y);
+  EXPECT_EQ(ci->equ[band].on, 1);
+  EXPECT_EQ(b.param(band), 1.0);
+  EXPECT_EQ(ci->selband, band);
+  EXPECT_EQ(b.param(12 + band), 0.0) << "a new band starts flat";
+  const tarvelon_hview_t hv = ci->hview.load();
+  const double at_x = hv.zmin * std::pow(hv.zmax / hv.zmin, (int(x) - ci->vxf) / (ci->kVW - 1));
+  EXPECT_NEAR(b.param(8 + band), at_x, at_x * 1e-9) << "at the pointer";
+}
