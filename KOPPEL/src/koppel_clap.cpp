@@ -609,7 +609,11 @@ bool gui_adjust_size(const clap_plugin_t *plugin, uint32_t *w, uint32_t *h) {
 }
 bool gui_set_size(const clap_plugin_t *plugin, uint32_t w, uint32_t h) {
   CLAPPlugin *cp = C(plugin);
-  return cp->userGUI && koppel_setSize(cp->userGUI, w, h);
+  if (!cp->userGUI) return false;
+  // A size the editor cannot take is refused (hosts ask adjust_size first).
+  uint32_t aw = w, ah = h;
+  koppel_checkSize(cp->userGUI, &aw, &ah);
+  return aw == w && ah == h && koppel_setSize(cp->userGUI, w, h);
 }
 bool gui_set_parent(const clap_plugin_t *plugin, const clap_window_t *window) {
   CLAPPlugin *cp = C(plugin);

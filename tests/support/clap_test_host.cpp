@@ -18,16 +18,65 @@ const clap_host_audio_ports_t kPorts = {
 };
 const clap_host_state_t kState = {[](const clap_host_t *h) { H(h)->record("state.mark_dirty"); }};
 const clap_host_tail_t kTail = {[](const clap_host_t *h) { H(h)->record("tail.changed"); }};
+
+const clap_host_timer_support_t kTimers = {
+    [](const clap_host_t *h, uint32_t period, clap_id *id) {
+      clap_test_host *t = H(h);
+      const clap_plugin_t *p = t->plugin;
+      const uint64_t n = t->loop.next_id;
+      t->loop.add_timer(period, [p, n] {
+        auto *ext = static_cast<const clap_plugin_timer_support_t *>(p->get_extension(p, CLAP_EXT_TIMER_SUPPORT));
+        if (ext) ext->on_timer(p, clap_id(n));
+      });
+      *id = clap_id(n);
+      t->record("timer.register");
+      return true;
+    },
+    [](const clap_host_t *h, clap_id id) {
+      H(h)->record("timer.unregister");
+      return H(h)->loop.remove_timer(id);
+    },
+};
+const clap_host_posix_fd_support_t kFds = {
+    [](const clap_host_t *h, int fd, uint32_t) {
+      clap_test_host *t = H(h);
+      const clap_plugin_t *p = t->plugin;
+      t->loop.add_fd(fd, [p, fd] {
+        auto *ext = static_cast<const clap_plugin_posix_fd_support_t *>(p->get_extension(p, CLAP_EXT_POSIX_FD_SUPPORT));
+        if (ext) ext->on_fd(p, fd, CLAP_POSIX_FD_READ);
+      });
+      t->record("fd.register");
+      return true;
+    },
+    [](const clap_host_t *, int, uint32_t) { return true; },
+    [](const clap_host_t *h, int fd) {
+      H(h)->record("fd.unregister");
+      return H(h)->loop.remove_fd(fd);
+    },
+};
+const clap_host_gui_t kGui = {
+    [](const clap_host_t *) {},
+    [](const clap_host_t *h, uint32_t w, uint32_t hh) {
+      H(h)->resize_requests.push_back({w, hh});
+      return true;
+    },
+    [](const clap_host_t *) { return false; },
+    [](const clap_host_t *) { return false; },
+    [](const clap_host_t *, bool) {},
+};
 }  // namespace
 
 clap_test_host::clap_test_host(const clap_plugin_entry_t *entry) : entry_(entry) {
   clap_host_describe(&host, this, "tarvelon test host", "tests", "1");
-  host.get_extension = [](const clap_host_t *, const char *id) -> const void * {
+  host.get_extension = [](const clap_host_t *h, const char *id) -> const void * {
     if (!std::strcmp(id, CLAP_EXT_LATENCY)) return &kLatency;
     if (!std::strcmp(id, CLAP_EXT_PARAMS)) return &kParams;
     if (!std::strcmp(id, CLAP_EXT_AUDIO_PORTS)) return &kPorts;
     if (!std::strcmp(id, CLAP_EXT_STATE)) return &kState;
     if (!std::strcmp(id, CLAP_EXT_TAIL)) return &kTail;
+    if (!std::strcmp(id, CLAP_EXT_GUI)) return &kGui;
+    if (H(h)->offer_run_loop && !std::strcmp(id, CLAP_EXT_TIMER_SUPPORT)) return &kTimers;
+    if (H(h)->offer_run_loop && !std::strcmp(id, CLAP_EXT_POSIX_FD_SUPPORT)) return &kFds;
     return nullptr;
   };
   host.request_restart = [](const clap_host_t *h) { H(h)->record("request_restart"); };

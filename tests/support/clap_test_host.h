@@ -9,6 +9,7 @@
 
 #include "clap_abi.h"
 #include "clap_host_kit.h"
+#include "support/gui_loop.h"
 
 struct clap_host_call {
   std::string name;
@@ -39,6 +40,10 @@ class clap_test_host {
   void record(const char *name);
 
   clap_host_t host{};
+  // The run loop an editor needs; a host may leave it out.
+  bool offer_run_loop = true;
+  gui_loop loop;
+  std::vector<std::pair<uint32_t, uint32_t>> resize_requests;
 
  private:
   const clap_plugin_entry_t *entry_;

@@ -1,0 +1,68 @@
+#include "support/x11_harness.h"
+
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+x11_harness::x11_harness(int width, int height) {
+  dpy = XOpenDisplay(nullptr);
+  if (!dpy) return;
+  parent = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, unsigned(width), unsigned(height), 0, 0, 0x202020);
+  XStoreName(dpy, parent, "editor test host");
+  XMapWindow(dpy, parent);
+  XSync(dpy, False);
+  ok = true;
+}
+
+x11_harness::~x11_harness() {
+  if (!dpy) return;
+  XDestroyWindow(dpy, parent);
+  XCloseDisplay(dpy);
+}
+
+std::vector<Window> x11_harness::children(Window w) const {
+  std::vector<Window> r;
+  Window root = 0, par = 0, *kids = nullptr;
+  unsigned n = 0;
+  XSync(dpy, False);
+  if (XQueryTree(dpy, w, &root, &par, &kids, &n)) {
+    r.assign(kids, kids + n);
+    if (kids) XFree(kids);
+  }
+  return r;
+}
+
+bool x11_harness::image(Window w, std::vector<uint32_t> *pixels, int *width, int *height) const {
+  XWindowAttributes a{};
+  if (!XGetWindowAttributes(dpy, w, &a)) return false;
+  XImage *img = XGetImage(dpy, w, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap);
+  if (!img) return false;
+  pixels->resize(size_t(a.width) * size_t(a.height));
+  for (int y = 0; y < a.height; y++)
+    for (int x = 0; x < a.width; x++) (*pixels)[size_t(y) * size_t(a.width) + size_t(x)] = uint32_t(XGetPixel(img, x, y)) & 0xFFFFFF;
+  XDestroyImage(img);
+  *width = a.width, *height = a.height;
+  return true;
+}
+
+bool x11_harness::geometry(Window w, int *width, int *height) const {
+  XWindowAttributes a{};
+  XSync(dpy, False);
+  if (!XGetWindowAttributes(dpy, w, &a)) return false;
+  *width = a.width, *height = a.height;
+  return true;
+}
+
+void x11_harness::move_to(Window w, int x, int y) const {
+  int rx = 0, ry = 0;
+  Window child;
+  XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), x, y, &rx, &ry, &child);
+  XTestFakeMotionEvent(dpy, DefaultScreen(dpy), rx, ry, CurrentTime);
+  XSync(dpy, False);
+}
+
+void x11_harness::button(unsigned b, bool down) const {
+  XTestFakeButtonEvent(dpy, b, down ? True : False, CurrentTime);
+  XSync(dpy, False);
+}
+
+void x11_harness::sync() const { XSync(dpy, False); }

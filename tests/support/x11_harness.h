@@ -1,0 +1,28 @@
+// A top-level X window for editor tests to embed into, with screenshots of
+// windows and synthetic input through XTest. `ok` is false without a display.
+#pragma once
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <vector>
+
+struct x11_harness {
+  Display *dpy = nullptr;
+  Window parent = 0;
+  bool ok = false;
+
+  explicit x11_harness(int width = 1400, int height = 900);
+  ~x11_harness();
+  x11_harness(const x11_harness &) = delete;
+  x11_harness &operator=(const x11_harness &) = delete;
+
+  std::vector<Window> children(Window w) const;
+  std::vector<Window> children() const { return children(parent); }
+  // The window's pixels as 0x00RRGGBB, rows top down.
+  bool image(Window w, std::vector<uint32_t> *pixels, int *width, int *height) const;
+  bool geometry(Window w, int *width, int *height) const;
+  // Synthetic pointer input at a point of window w.
+  void move_to(Window w, int x, int y) const;
+  void button(unsigned button, bool down) const;
+  void sync() const;
+};

@@ -1,0 +1,231 @@
+// The editor in a real X window through the CLAP interface: embedding,
+// presentation, synthetic input, resizing and teardown. Needs a display
+// (the test script runs these under Xvfb); skipped without one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <random>
+
+#include "koppel_clap.h"
+#include "state/eq.h"
+#include "support/clap_test_host.h"
+#include "support/x11_harness.h"
+#include "system/inst.h"
+#include "tarvelon_koppel.h"
+
+namespace {
+struct clap_editor {
+  clap_test_host host{&clap_entry};
+  bool open = false;
+
+  bool create_and_open(Window parent) {
+    if (!host.create() || !host.gui) return false;
+    if (!host.gui->is_api_supported(host.plugin, CLAP_WINDOW_API_X11, false)) return false;
+    if (!host.gui->create(host.plugin, CLAP_WINDOW_API_X11, false)) return false;
+    host.gui->set_scale(host.plugin, 1.0);
+    clap_window_t w{};
+    w.api = CLAP_WINDOW_API_X11;
+    w.x11 = parent;
+    open = host.gui->set_parent(host.plugin, &w) && host.gui->show(host.plugin);
+    return open;
+  }
+  void close() {
+    if (!open) return;
+    host.gui->hide(host.plugin);
+    host.gui->destroy(host.plugin);
+    open = false;
+  }
+  TarvelonKoppelPlugin *core_plugin() const { return koppel_clap_user_plugin(host.plugin); }
+};
+
+#define NEED_DISPLAY(h) \
+  if (!(h).ok) GTEST_SKIP() << "no X display"
+
+// The editor's own window under the parent.
+Window editor_window(const x11_harness &x) {
+  const std::vector<Window> kids = x.children();
+  return kids.empty() ? 0 : kids.back();
+}
+}  // namespace
+
+TEST(X11Editor, AHostWithoutARunLoopGetsNoEditor) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  clap_test_host host(&clap_entry);
+  host.offer_run_loop = false;
+  ASSERT_TRUE(host.create());
+  EXPECT_FALSE(host.gui->create(host.plugin, CLAP_WINDOW_API_X11, false));
+  EXPECT_FALSE(host.gui->is_api_supported(host.plugin, CLAP_WINDOW_API_X11, true)) << "floating is refused";
+  EXPECT_FALSE(host.gui->is_api_supported(host.plugin, CLAP_WINDOW_API_WIN32, false));
+  const char *api = nullptr;
+  bool floating = true;
+  EXPECT_TRUE(host.gui->get_preferred_api(host.plugin, &api, &floating));
+  EXPECT_STREQ(api, CLAP_WINDOW_API_X11);
+  EXPECT_FALSE(floating);
+}
+
+TEST(X11Editor, ThePresentedWindowShowsTheFrame) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  clap_editor e;
+  ASSERT_TRUE(e.create_and_open(x.parent));
+  uint32_t w = 0, h = 0;
+  ASSERT_TRUE(e.host.gui->get_size(e.host.plugin, &w, &h));
+  EXPECT_EQ(w, 1060u);
+  EXPECT_EQ(h, 566u);
+  e.host.loop.run_for(200);
+  const Window win = editor_window(x);
+  ASSERT_NE(win, Window(0));
+  // Still for a moment, so the last frame presented is the one in the bitmap.
+  e.host.loop.run_for(0);
+  x.sync();
+  std::vector<uint32_t> shown;
+  int sw = 0, sh = 0;
+  ASSERT_TRUE(x.image(win, &shown, &sw, &sh));
+  ASSERT_EQ(sw, int(w));
+  ASSERT_EQ(sh, int(h));
+  const TarvelonKoppelPlugin *p = e.core_plugin();
+  ASSERT_NE(p->drawPixels, nullptr);
+  size_t differ = 0, lit = 0;
+  for (size_t i = 0; i < shown.size(); i++) {
+    differ += (shown[i] != (p->drawPixels[i] & 0xFFFFFF));
+    lit += shown[i] != 0;
+  }
+  EXPECT_EQ(differ, 0u) << "the window holds exactly the editor's frame";
+  EXPECT_GT(lit, shown.size() / 4) << "and the frame is not empty";
+  e.close();
+  EXPECT_TRUE(x.children().empty()) << "no window is left behind";
+}
+
+TEST(X11Editor, DraggingABandPointThroughTheServerEditsTheHostsParameters) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  clap_editor e;
+  ASSERT_TRUE(e.create_and_open(x.parent));
+  e.host.loop.run_for(100);
+  const Window win = editor_window(x);
+  ASSERT_NE(win, Window(0));
+  const inst_t *ci = e.core_plugin()->ci;
+  const int band = 2;
+  ASSERT_EQ(ci->equ[band].on, 1);
+  const int bx = int(ci->equ[band].x), by = int(ci->equ[band].y);
+  const double freq0 = koppel_getParameterValue(e.core_plugin(), 8 + band);
+  x.move_to(win, bx, by);
+  e.host.loop.run_for(40);
+  x.button(1, true);
+  e.host.loop.run_for(40);
+  for (int i = 1; i <= 10; i++) {
+    x.move_to(win, bx + 6 * i, by - 3 * i);
+    e.host.loop.run_for(20);
+  }
+  x.button(1, false);
+  e.host.loop.run_for(60);
+  EXPECT_GT(koppel_getParameterValue(e.core_plugin(), 8 + band), freq0 * 1.05);
+  EXPECT_GT(e.host.count("params.request_flush"), 0) << "the host is asked to collect the edits";
+  clap_event_list in, out;
+  e.host.params->flush(e.host.plugin, &in.in, &out.out);
+  EXPECT_FALSE(out.of_type<clap_event_param_gesture_t>(CLAP_EVENT_PARAM_GESTURE_BEGIN).empty());
+  EXPECT_FALSE(out.of_type<clap_event_param_gesture_t>(CLAP_EVENT_PARAM_GESTURE_END).empty());
+  bool freq_sent = false;
+  for (const auto *v : out.of_type<clap_event_param_value_t>(CLAP_EVENT_PARAM_VALUE))
+    freq_sent = freq_sent || v->param_id == clap_id(8 + band);
+  EXPECT_TRUE(freq_sent);
+  e.close();
+}
+
+TEST(X11Editor, HostResizingStaysWithinTheLimits) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  clap_editor e;
+  ASSERT_TRUE(e.create_and_open(x.parent));
+  uint32_t w = 100, h = 100;
+  EXPECT_TRUE(e.host.gui->adjust_size(e.host.plugin, &w, &h));
+  EXPECT_EQ(w, 780u);
+  EXPECT_EQ(h, 566u);
+  EXPECT_FALSE(e.host.gui->set_size(e.host.plugin, 100, 100)) << "outside the limits: refused";
+  EXPECT_FALSE(e.host.gui->set_size(e.host.plugin, 5000, 3000));
+  EXPECT_TRUE(e.host.gui->set_size(e.host.plugin, 1200, 700));
+  ASSERT_TRUE(e.host.gui->get_size(e.host.plugin, &w, &h));
+  EXPECT_EQ(w, 1200u);
+  EXPECT_EQ(h, 700u);
+  e.host.loop.run_for(50);
+  int gw = 0, gh = 0;
+  ASSERT_TRUE(x.geometry(editor_window(x), &gw, &gh));
+  EXPECT_EQ(gw, 1200);
+  EXPECT_EQ(gh, 700);
+  EXPECT_EQ(e.core_plugin()->drawWidth, 1200u);
+  e.close();
+}
+
+TEST(X11Editor, OpeningAndClosingAHundredTimesLeavesNothingBehind) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  clap_editor e;
+  ASSERT_TRUE(e.host.create());
+  for (int i = 0; i < 100; i++) {
+    ASSERT_TRUE(e.create_and_open(x.parent)) << i;
+    e.host.loop.run_for(i % 10 == 0 ? 30 : 0);
+    e.close();
+    ASSERT_TRUE(x.children().empty()) << i;
+    ASSERT_TRUE(e.host.loop.timers.empty() && e.host.loop.watches.empty()) << "unregistered from the run loop";
+  }
+  EXPECT_EQ(e.core_plugin()->gui, nullptr);
+  EXPECT_EQ(e.core_plugin()->ci->editor_users, 0) << "the editor's rasters are freed";
+}
+
+TEST(X11Editor, DestroyingThePluginWithItsEditorOpenIsClean) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  auto e = std::make_unique<clap_editor>();
+  ASSERT_TRUE(e->create_and_open(x.parent));
+  e->host.loop.run_for(50);
+  ASSERT_FALSE(x.children().empty());
+  e->host.plugin->destroy(e->host.plugin);
+  e->host.plugin = nullptr;
+  EXPECT_TRUE(x.children().empty());
+  EXPECT_TRUE(e->host.loop.timers.empty()) << "no timer can reach the destroyed plug-in";
+  EXPECT_TRUE(e->host.loop.watches.empty());
+  e->host.loop.run_for(30);
+}
+
+TEST(X11Editor, EightEditorsKeepTheirTickAndCloseInAnyOrder) {
+  x11_harness x(1800, 1200);
+  NEED_DISPLAY(x);
+  constexpr int kEditors = 8;
+  std::vector<std::unique_ptr<clap_editor>> editors;
+  for (int i = 0; i < kEditors; i++) {
+    editors.push_back(std::make_unique<clap_editor>());
+    ASSERT_TRUE(editors.back()->create_and_open(x.parent)) << i;
+  }
+  // One host loop serves them all, as a host's main thread would.
+  std::vector<std::vector<double>> tick_ms(kEditors);
+  gui_loop shared;
+  for (int i = 0; i < kEditors; i++) {
+    gui_loop &own = editors[size_t(i)]->host.loop;
+    for (const gui_loop::timer &t : own.timers)
+      shared.add_timer(t.period_ms, [&tick_ms, i, fire = t.fire] {
+        const auto t0 = std::chrono::steady_clock::now();
+        fire();
+        tick_ms[size_t(i)].push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+      });
+    for (const gui_loop::watch &w : own.watches) shared.add_fd(w.fd, w.ready);
+  }
+  const auto t0 = std::chrono::steady_clock::now();
+  shared.run_for(1000);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  for (int i = 0; i < kEditors; i++) {
+    std::vector<double> v = tick_ms[size_t(i)];
+    ASSERT_FALSE(v.empty()) << i;
+    std::sort(v.begin(), v.end());
+    std::printf("editor %d: %zu ticks in %.2f s, median %.2f ms, max %.2f ms\n", i, v.size(), seconds, v[v.size() / 2],
+                v.back());
+  }
+  std::vector<int> order(kEditors);
+  for (int i = 0; i < kEditors; i++) order[size_t(i)] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(7));
+  for (int i : order) editors[size_t(i)]->close();
+  EXPECT_TRUE(x.children().empty());
+}
