@@ -1,0 +1,161 @@
+// The editor in a real X window through the VST 3 interface, with the module
+// loaded from the built bundle as a host would load it.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+
+#include "support/vst3_plug_frame.h"
+#include "support/vst3_test_host.h"
+#include "support/x11_harness.h"
+
+using namespace vst3;
+using namespace vst3_host;
+
+namespace {
+const char *const kX11Type = "X11EmbedWindowID";
+
+struct vst3_editor {
+  module mod{TARVELON_VST3_PATH};
+  instance inst{mod};
+  plug_frame frame;
+  FUnknown *view = nullptr;
+
+  const IPlugViewVtbl *v() const { return reinterpret_cast<const IPlugViewVtbl *>(view->lpVtbl); }
+  bool open(Window parent) {
+    view = inst.ctrl()->createView(inst.controller, "editor");
+    if (!view) return false;
+    v()->setFrame(view, reinterpret_cast<FUnknown *>(&frame));
+    return v()->attached(view, reinterpret_cast<void *>(parent), kX11Type) == kResultOk;
+  }
+  void close() {
+    if (!view) return;
+    v()->removed(view);
+    v()->setFrame(view, nullptr);
+    view->lpVtbl->release(view);
+    view = nullptr;
+  }
+  ~vst3_editor() { close(); }
+};
+
+#define NEED_DISPLAY(h) \
+  if (!(h).ok) GTEST_SKIP() << "no X display"
+}  // namespace
+
+TEST(X11Vst3Editor, TheViewEmbedsAndDrawsOnTheHostsRunLoop) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  vst3_editor e;
+  ASSERT_TRUE(e.inst.controller);
+  e.view = e.inst.ctrl()->createView(e.inst.controller, "editor");
+  ASSERT_NE(e.view, nullptr);
+  EXPECT_EQ(e.v()->isPlatformTypeSupported(e.view, kX11Type), kResultOk);
+  EXPECT_NE(e.v()->isPlatformTypeSupported(e.view, "HWND"), kResultOk);
+  EXPECT_EQ(e.inst.ctrl()->createView(e.inst.controller, "editor"), nullptr) << "one editor at a time";
+  ViewRect r{};
+  ASSERT_EQ(e.v()->getSize(e.view, &r), kResultOk);
+  EXPECT_EQ(r.right - r.left, 1060);
+  EXPECT_EQ(r.bottom - r.top, 566);
+  void *scale = query(e.view, IID_IPlugViewContentScaleSupport);
+  ASSERT_NE(scale, nullptr);
+  release(scale);
+
+  e.v()->setFrame(e.view, reinterpret_cast<FUnknown *>(&e.frame));
+  ASSERT_EQ(e.v()->attached(e.view, reinterpret_cast<void *>(x.parent), kX11Type), kResultOk);
+  EXPECT_EQ(e.frame.timers, 1);
+  EXPECT_EQ(e.frame.handlers, 1);
+  e.frame.loop.run_for(200);
+  const std::vector<Window> kids = x.children();
+  ASSERT_EQ(kids.size(), 1u);
+  std::vector<uint32_t> px;
+  int w = 0, h = 0;
+  ASSERT_TRUE(x.image(kids[0], &px, &w, &h));
+  EXPECT_EQ(w, 1060);
+  size_t lit = 0;
+  for (uint32_t p : px) lit += p != 0;
+  EXPECT_GT(lit, px.size() / 4);
+
+  // A wheel notch over the curve zooms in, and the host hears it as an edit of "Hor. Zoom".
+  x.move_to(kids[0], 300, 250);
+  e.frame.loop.run_for(30);
+  x.button(4, true);
+  x.button(4, false);
+  e.frame.loop.run_for(60);
+  EXPECT_NEAR(e.inst.value(26), 1.25, 1e-9);
+  EXPECT_GT(e.inst.handler.count("performEdit"), 0);
+
+  e.v()->removed(e.view);
+  EXPECT_EQ(e.frame.timers, 0);
+  EXPECT_EQ(e.frame.handlers, 0);
+  EXPECT_TRUE(x.children().empty());
+}
+
+TEST(X11Vst3Editor, KeysFromTheHostAreTakenOnlyWhenUsed) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  vst3_editor e;
+  ASSERT_TRUE(e.open(x.parent));
+  constexpr int16_t kCommand = 4, kShift = 1, kAlt = 2;
+  EXPECT_EQ(e.v()->onKeyDown(e.view, u'z', 0, kCommand), kResultTrue);
+  EXPECT_EQ(e.v()->onKeyDown(e.view, u'z', 0, kCommand | kShift), kResultTrue);
+  EXPECT_NE(e.v()->onKeyDown(e.view, u'z', 0, kCommand | kAlt), kResultTrue);
+  EXPECT_NE(e.v()->onKeyDown(e.view, u' ', 7, 0), kResultTrue) << "space stays the host's";
+  EXPECT_NE(e.v()->onKeyUp(e.view, u'z', 0, kCommand), kResultTrue);
+}
+
+TEST(X11Vst3Editor, SizesAreConstrainedAndTheFrameResizes) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  vst3_editor e;
+  ASSERT_TRUE(e.open(x.parent));
+  ViewRect r{0, 0, 100, 100};
+  EXPECT_EQ(e.v()->checkSizeConstraint(e.view, &r), kResultOk);
+  EXPECT_EQ(r.right, 780);
+  EXPECT_EQ(r.bottom, 566);
+  r = ViewRect{0, 0, 5000, 3000};
+  e.v()->checkSizeConstraint(e.view, &r);
+  EXPECT_EQ(r.right, 3840);
+  EXPECT_EQ(r.bottom, 2160);
+  r = ViewRect{0, 0, 1200, 700};
+  EXPECT_EQ(e.v()->onSize(e.view, &r), kResultOk);
+  e.frame.loop.run_for(30);
+  int w = 0, h = 0;
+  ASSERT_TRUE(x.geometry(x.children().at(0), &w, &h));
+  EXPECT_EQ(w, 1200);
+  EXPECT_EQ(h, 700);
+  r = ViewRect{0, 0, -1, 10};
+  EXPECT_EQ(e.v()->onSize(e.view, &r), kInvalidArgument);
+
+  // Content scaling asks the frame for the new size.
+  void *scale = query(e.view, IID_IPlugViewContentScaleSupport);
+  ASSERT_NE(scale, nullptr);
+  reinterpret_cast<const IPlugViewContentScaleSupportVtbl *>(static_cast<FUnknown *>(scale)->lpVtbl)
+      ->setContentScaleFactor(scale, 1.0f);
+  EXPECT_FALSE(e.frame.resizes.empty());
+  release(scale);
+}
+
+TEST(X11Vst3Editor, AFrameWithoutARunLoopGetsNoEditor) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  vst3_editor e;
+  e.frame.offer_run_loop = false;
+  EXPECT_FALSE(e.open(x.parent));
+  EXPECT_EQ(e.frame.timers, 0);
+}
+
+TEST(X11Vst3Editor, TerminatingWithTheViewOpenTearsTheEditorDownFirst) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  vst3_editor e;
+  ASSERT_TRUE(e.open(x.parent));
+  e.frame.loop.run_for(50);
+  ASSERT_FALSE(x.children().empty());
+  e.inst.comp()->terminate(e.inst.component);
+  EXPECT_TRUE(x.children().empty());
+  EXPECT_EQ(e.frame.timers, 0) << "no timer reaches the terminated plug-in";
+  e.frame.loop.run_for(30);
+  ViewRect r{};
+  EXPECT_EQ(e.v()->getSize(e.view, &r), kResultOk) << "the empty view still answers";
+  EXPECT_NE(e.v()->attached(e.view, reinterpret_cast<void *>(x.parent), kX11Type), kResultOk);
+  e.close();
+}
