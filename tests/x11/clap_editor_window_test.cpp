@@ -22,7 +22,8 @@ struct clap_editor {
   bool open = false;
 
   bool create_and_open(Window parent) {
-    if (!host.create() || !host.gui) return false;
+    if (!host.plugin && !host.create()) return false;
+    if (!host.gui) return false;
     if (!host.gui->is_api_supported(host.plugin, CLAP_WINDOW_API_X11, false)) return false;
     if (!host.gui->create(host.plugin, CLAP_WINDOW_API_X11, false)) return false;
     host.gui->set_scale(host.plugin, 1.0);
