@@ -600,7 +600,12 @@ bool gui_get_size(const clap_plugin_t *plugin, uint32_t *w, uint32_t *h) {
   return true;
 }
 bool gui_can_resize(const clap_plugin_t *) { return true; }
-bool gui_get_resize_hints(const clap_plugin_t *, clap_gui_resize_hints_t *) { return false; }
+// Hosts that ask get a free resize in both directions (some log a complaint on false).
+bool gui_get_resize_hints(const clap_plugin_t *, clap_gui_resize_hints_t *hints) {
+  if (!hints) return false;
+  *hints = clap_gui_resize_hints_t{true, true, false, 0, 0};
+  return true;
+}
 bool gui_adjust_size(const clap_plugin_t *plugin, uint32_t *w, uint32_t *h) {
   CLAPPlugin *cp = C(plugin);
   if (!cp->userGUI) return false;
