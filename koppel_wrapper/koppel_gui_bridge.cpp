@@ -1,6 +1,7 @@
 // The editor bridge: sizes, the bitmap, the tick, and window events.
 #include "koppel_gui_bridge.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +46,20 @@ uint32_t button_bit(PWEventType t) {
 }
 
 inst_t *core_of(const TarvelonKoppelGui *g) { return (g && g->plugin) ? g->plugin->ci : nullptr; }
+
+int64_t now_us() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Nothing on screen would move: audio idle and taken over, no fade running,
+// no recomputation or caption waiting.
+bool still(const inst_t *ci) {
+  const double mo = ci->mouseout_time;
+  return ci->time_since_proc >= 1000.0 && (mo == 0.0 || mo >= 6.0) && !ci->fft_mag_changed && !ci->last2k_changed &&
+         !ci->spline_changed && !ci->vzoom_changed && !ci->hzoom_changed && !ci->fb_size_changed &&
+         !ci->diff_eq.is_set() && ci->print_delay == 0 && !ci->grabbed;
+}
 
 void sync_bands(inst_t *ci) {
   vl_lock_guard lock(ci->proc_reinit_sem);
@@ -352,6 +367,15 @@ bool tarvelon_koppel_bind_draw_bitmap(TarvelonKoppelPlugin *p) noexcept {
   return ci->composite_ctx.r.srgb == ci->composite.srgb;
 }
 
+bool tarvelon_koppel_frame_due(const TarvelonKoppelGui *g, int64_t now) noexcept {
+  const inst_t *ci = core_of(g);
+  if (!ci) return false;
+  if (g->inputEventCount > 0 || g->framesDrawn == 0 || now - g->lastInputUs < kKoppelInteractiveUs) return true;
+  if (now - g->lastInputUs >= kKoppelQuietUs && still(ci)) return false;
+  const double spacing = std::fmax(1e4, g->frameCostUs / kKoppelFrameBudget);
+  return double(now - g->lastFrameUs) >= spacing;
+}
+
 void tarvelon_koppel_draw_gui(TarvelonKoppelGui *g) noexcept {
   inst_t *ci = core_of(g);
   if (!ci || ci->fb.w <= 0 || ci->fb.h <= 0) return;
@@ -361,8 +385,14 @@ void tarvelon_koppel_draw_gui(TarvelonKoppelGui *g) noexcept {
                          ci->composite_ctx.r.srgb == ci->composite.srgb && ci->composite_ctx.r.w == ci->fb.w &&
                          ci->composite_ctx.r.h == ci->fb.h;
   if ((!fits || !installed) && !tarvelon_koppel_bind_draw_bitmap(p)) return;
+  const int64_t t0 = now_us();
   tarvelon_draw_frame(ci);
   pw_present(g->pw, p->drawPixels, p->drawWidth, p->drawHeight);
+  const int64_t t1 = now_us();
+  const double cost = double(t1 - t0);
+  g->frameCostUs = g->framesDrawn == 0 ? cost : 0.9 * g->frameCostUs + 0.1 * cost;
+  g->lastFrameUs = t1;
+  g->framesDrawn++;
 }
 
 bool tarvelon_koppel_queue_input_event(TarvelonKoppelGui *g, const PWEvent *e) noexcept {
@@ -462,15 +492,23 @@ void pw_destroy_gui(void *gui) noexcept {
 void pw_tick(void *gui) noexcept {
   auto *g = static_cast<TarvelonKoppelGui *>(gui);
   if (!g || g->ticking) return;  // a host pumping events inside our edit report
+  if (!tarvelon_koppel_frame_due(g, now_us())) return;
   g->ticking = true;
   tarvelon_koppel_draw_gui(g);
   g->ticking = false;
+}
+
+void pw_expose(void *gui) noexcept {
+  auto *g = static_cast<TarvelonKoppelGui *>(gui);
+  if (!g || !g->plugin || !g->plugin->drawPixels) return;
+  pw_present(g->pw, g->plugin->drawPixels, g->plugin->drawWidth, g->plugin->drawHeight);
 }
 
 bool pw_event(const PWEvent *e) noexcept {
   auto *g = e ? static_cast<TarvelonKoppelGui *>(e->gui) : nullptr;
   inst_t *ci = core_of(g);
   if (!ci) return false;
+  g->lastInputUs = now_us();
   switch (e->type) {
     case PW_EVENT_RESIZE_UPDATE: return resize(g, e->resize.width, e->resize.height);
     case PW_EVENT_RESIZE_END: save_pending_prefs(ci); return false;

@@ -32,7 +32,20 @@ struct TarvelonKoppelGui {
   uint32_t buttonsHeld;
   bool ticking;      // a tick is running: a nested one is refused
   bool hasStorage;   // the core's editor storage is held for this editor
+  // Frame budget: the clock of the last frame and the last input (µs), the
+  // frame's smoothed cost, and how many frames were drawn.
+  int64_t lastFrameUs, lastInputUs;
+  double frameCostUs;
+  uint64_t framesDrawn;
 };
+
+// Within this long after input every tick draws (dragging stays immediate).
+constexpr int64_t kKoppelInteractiveUs = 500000;
+// Without input and audio for this long, with nothing left to animate in,
+// a still editor draws nothing more.
+constexpr int64_t kKoppelQuietUs = 2000000;
+// Otherwise frames are spaced so that drawing takes at most a tenth of a core.
+constexpr double kKoppelFrameBudget = 0.1;
 
 // Queues one event: a move replaces a move at the end of the queue; a full
 // queue makes room by dropping its oldest move or wheel event, and never drops
@@ -41,6 +54,8 @@ bool tarvelon_koppel_queue_input_event(TarvelonKoppelGui *gui, const PWEvent *ev
 // Knob under (x, y), the highest-numbered one winning; -1 for none.
 int32_t tarvelon_koppel_find_knob_at(TarvelonKoppelPlugin *p, float x, float y) noexcept;
 bool tarvelon_koppel_recent_double_click(const TarvelonKoppelGui *gui, const PWEvent *event) noexcept;
+// Whether a tick at `now_us` draws a frame under the budget above.
+bool tarvelon_koppel_frame_due(const TarvelonKoppelGui *gui, int64_t now_us) noexcept;
 // Draws one frame (replaying the queue) and presents it.
 void tarvelon_koppel_draw_gui(TarvelonKoppelGui *gui) noexcept;
 // The core's process_gui_frame callback: replays the queue inside a frame.

@@ -202,6 +202,8 @@ void *pw_create_gui(void *plugin, KoppelWindow *pw) noexcept;
 void pw_destroy_gui(void *gui) noexcept;
 void pw_tick(void *gui) noexcept;
 bool pw_event(const PWEvent *event) noexcept;
+// The window lost its pixels (uncovered, remapped): present the last frame again.
+void pw_expose(void *gui) noexcept;
 
 // Services of the window layer. Every one accepts a null window and then does
 // nothing (or reports failure). [GUI thread]

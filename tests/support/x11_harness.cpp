@@ -3,9 +3,22 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
 x11_harness::x11_harness(int width, int height) {
-  dpy = XOpenDisplay(nullptr);
-  if (!dpy) return;
+  if (!std::getenv("DISPLAY")) return;
+  // A busy server may refuse a connection for a moment (its queue of new clients is full).
+  for (int attempt = 0; attempt < 40 && !dpy; attempt++) {
+    dpy = XOpenDisplay(nullptr);
+    if (!dpy) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (!dpy) {
+    std::perror("XOpenDisplay");
+    return;
+  }
   parent = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, unsigned(width), unsigned(height), 0, 0, 0x202020);
   XStoreName(dpy, parent, "editor test host");
   XMapWindow(dpy, parent);

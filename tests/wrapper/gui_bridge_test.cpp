@@ -319,3 +319,29 @@ TEST(GuiBridge, BandsAreAddedAndRemovedByDoubleClick) {
   const double at_x = hv.zmin * std::pow(hv.zmax / hv.zmin, (int(x) - ci->vxf) / (ci->kVW - 1));
   EXPECT_NEAR(b.param(8 + band), at_x, at_x * 1e-9) << "at the pointer";
 }
+
+TEST(GuiBridge, AStillEditorStopsDrawingAndInputWakesIt) {
+  bridge b;
+  inst_t *ci = b.ci();
+  const int64_t now = 100'000'000'000;
+  b.g->lastFrameUs = now - 5'000;
+  b.g->lastInputUs = now - 5'000'000;
+  b.g->frameCostUs = 4'000;
+  ci->time_since_proc = 1000.0;  // audio idle and taken over
+  ci->mouseout_time = 0.0;
+  ci->fft_mag_changed = 0, ci->last2k_changed = 0, ci->spline_changed = 0;
+  ci->vzoom_changed = 0, ci->hzoom_changed = 0, ci->fb_size_changed = 0, ci->print_delay = 0;
+  EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now)) << "nothing moves: no frame";
+  ci->hzoom_changed = 1;
+  EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now)) << "within the budget's spacing";
+  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now + 40'000)) << "a change is drawn, a tenth of a core at most";
+  ci->hzoom_changed = 0;
+  ci->time_since_proc = 0.2;  // audio playing: the spectrum moves
+  EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now + 30'000));
+  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now + 40'000));
+  b.g->lastInputUs = now - 100'000;  // the user is at work: every tick draws
+  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now));
+  b.g->lastInputUs = now - 5'000'000;
+  b.send(PW_EVENT_MOUSE_MOVE, 10, 10);
+  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now)) << "queued input is always replayed at once";
+}

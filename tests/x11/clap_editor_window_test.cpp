@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <memory>
 #include <random>
+#include <thread>
+#include <ctime>
+#include <atomic>
 
 #include "koppel_clap.h"
 #include "state/eq.h"
@@ -229,4 +232,55 @@ TEST(X11Editor, EightEditorsKeepTheirTickAndCloseInAnyOrder) {
   std::shuffle(order.begin(), order.end(), std::mt19937(7));
   for (int i : order) editors[size_t(i)]->close();
   EXPECT_TRUE(x.children().empty());
+}
+
+namespace {
+double thread_cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+}  // namespace
+
+// A measurement, not a check: run by scripts/editor-load (10 s each way).
+TEST(X11Editor, DISABLED_GuiThreadLoadIdleAndWithMovingSpectrum) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  clap_editor e;
+  ASSERT_TRUE(e.create_and_open(x.parent));
+  ASSERT_TRUE(e.host.plugin->activate(e.host.plugin, 48000.0, 1, 512));
+  e.host.plugin->start_processing(e.host.plugin);
+  const int seconds = std::getenv("LOAD_SECONDS") ? std::atoi(std::getenv("LOAD_SECONDS")) : 10;
+  e.host.loop.run_for(500);
+  double c0 = thread_cpu_seconds();
+  e.host.loop.run_for(seconds * 1000);
+  const double idle = (thread_cpu_seconds() - c0) / seconds;
+
+  // Noise through the plug-in at the pace of 48 kHz, on an audio thread.
+  std::atomic<bool> run{true};
+  std::thread audio([&] {
+    std::mt19937 rng(3);
+    std::normal_distribution<float> noise(0.0f, 0.1f);
+    std::vector<float> l(512), r(512), ol(512), orr(512);
+    auto next = std::chrono::steady_clock::now();
+    while (run) {
+      for (size_t i = 0; i < 512; i++) l[i] = noise(rng), r[i] = noise(rng);
+      float *in[2] = {l.data(), r.data()}, *out[2] = {ol.data(), orr.data()};
+      clap_run_block(e.host.plugin, 512, reinterpret_cast<void **>(in), reinterpret_cast<void **>(out), 2, false,
+                     nullptr, nullptr);
+      next += std::chrono::microseconds(10667);
+      std::this_thread::sleep_until(next);
+    }
+  });
+  e.host.loop.run_for(500);
+  c0 = thread_cpu_seconds();
+  e.host.loop.run_for(seconds * 1000);
+  const double moving = (thread_cpu_seconds() - c0) / seconds;
+  run = false;
+  audio.join();
+  std::printf("GUI thread at 1060x566: idle %.1f%% of a core, moving spectrum %.1f%% of a core\n", idle * 100.0,
+              moving * 100.0);
+  e.host.plugin->stop_processing(e.host.plugin);
+  e.host.plugin->deactivate(e.host.plugin);
+  e.close();
 }

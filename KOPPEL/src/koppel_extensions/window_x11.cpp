@@ -8,6 +8,7 @@
 #include <X11/cursorfont.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -278,6 +279,9 @@ void handle(KoppelWindow *w, XEvent &ev) {
       else send_exit(w);
       break;
     case EnterNotify: w->exit_after_release = false; break;
+    case Expose:
+      if (ev.xexpose.count == 0 && w->gui) pw_expose(w->gui);
+      break;
     case KeyPress:
     case KeyRelease: on_key(w, ev.xkey); break;
     case FocusIn:
@@ -356,7 +360,11 @@ void *koppel_createGUI(KoppelHostContext *host, TarvelonKoppelPlugin *plugin) no
   w->plugin = plugin;
   w->host_ctx = host;
   w->content_scale_factor = 1.0f;
-  w->dpy = XOpenDisplay(nullptr);
+  // A busy server may turn a new client away for a moment.
+  for (int attempt = 0; attempt < 5 && !w->dpy; attempt++) {
+    w->dpy = XOpenDisplay(nullptr);
+    if (!w->dpy && std::getenv("DISPLAY")) usleep(20000);
+  }
   if (!w->dpy) {
     std::free(w);
     return nullptr;
