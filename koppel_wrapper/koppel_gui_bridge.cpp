@@ -52,13 +52,14 @@ int64_t now_us() {
       .count();
 }
 
-// Nothing on screen would move: audio idle and taken over, no fade running,
-// no recomputation or caption waiting.
+// Nothing on screen would move: audio idle and taken over, no fade visible
+// any more (handles fade as exp(-t²): below a 16-bit step from 3.5 on), no
+// recomputation or caption waiting. The dashes and rings then rest.
 bool still(const inst_t *ci) {
   const double mo = ci->mouseout_time;
-  return ci->time_since_proc >= 1000.0 && (mo == 0.0 || mo >= 6.0) && !ci->fft_mag_changed && !ci->last2k_changed &&
+  return ci->time_since_proc >= 1000.0 && (mo == 0.0 || mo >= 3.5) && !ci->fft_mag_changed && !ci->last2k_changed &&
          !ci->spline_changed && !ci->vzoom_changed && !ci->hzoom_changed && !ci->fb_size_changed &&
-         !ci->diff_eq.is_set() && ci->print_delay == 0 && !ci->grabbed;
+         !ci->diff_eq.is_set() && ci->print_delay != 2 && !ci->grabbed;
 }
 
 void sync_bands(inst_t *ci) {

@@ -30,7 +30,11 @@ void gui_loop::run_for(int ms) {
   while (std::chrono::steady_clock::now() < end) {
     std::vector<pollfd> p;
     for (const watch &w : watches) p.push_back({w.fd, POLLIN, 0});
-    poll(p.data(), p.size(), 1);
+    // Sleep until a descriptor is ready or the next timer is due, as a host's loop does.
+    auto wake = end;
+    for (const timer &t : timers) wake = std::min(wake, t.next);
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - std::chrono::steady_clock::now());
+    poll(p.data(), p.size(), int(std::max<int64_t>(0, wait.count())));
     // Callbacks may register or remove others: work on copies.
     for (size_t i = 0; i < p.size(); i++) {
       if (!(p[i].revents & POLLIN)) continue;

@@ -330,7 +330,8 @@ TEST(GuiBridge, AStillEditorStopsDrawingAndInputWakesIt) {
   ci->time_since_proc = 1000.0;  // audio idle and taken over
   ci->mouseout_time = 0.0;
   ci->fft_mag_changed = 0, ci->last2k_changed = 0, ci->spline_changed = 0;
-  ci->vzoom_changed = 0, ci->hzoom_changed = 0, ci->fb_size_changed = 0, ci->print_delay = 0;
+  ci->vzoom_changed = 0, ci->hzoom_changed = 0, ci->fb_size_changed = 0;
+  ci->print_delay = 1;  // waiting for audio: nothing to show yet
   EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now)) << "nothing moves: no frame";
   ci->hzoom_changed = 1;
   EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now)) << "within the budget's spacing";
