@@ -318,6 +318,10 @@ FUnknown *vst3_view_create(KoppelHostContext *host, TarvelonKoppelPlugin *plugin
   v->plugin = plugin;
   v->slot = slot;
   v->userGUI = koppel_createGUI(host, plugin);
+  if (!v->userGUI) {  // no display or no window layer: the host shows its own controls
+    delete v;
+    return nullptr;
+  }
   uint32_t w = 0, h = 0;
   koppel_getSize(v->userGUI, &w, &h);
   v->desired_width = int32_t(w), v->desired_height = int32_t(h);

@@ -132,7 +132,10 @@ TEST(ClapParams, InfoFlagsAndTextRoundTrips) {
   EXPECT_EQ(port.in_place_pair, 0u);
   EXPECT_STREQ(port.port_type, "stereo");
   EXPECT_FALSE(a.host.ports->get(a.host.plugin, 1, true, &port));
-  EXPECT_FALSE(a.host.gui->is_api_supported(a.host.plugin, "x11", false));
+  EXPECT_TRUE(a.host.gui->is_api_supported(a.host.plugin, "x11", false));
+  EXPECT_FALSE(a.host.gui->is_api_supported(a.host.plugin, "x11", true)) << "no floating window";
+  EXPECT_FALSE(a.host.gui->is_api_supported(a.host.plugin, "cocoa", false));
+  EXPECT_FALSE(a.host.gui->is_api_supported(a.host.plugin, nullptr, false));
 }
 
 TEST(ClapParams, FlushAppliesValuesAndSendsQueuedEditorGestures) {
