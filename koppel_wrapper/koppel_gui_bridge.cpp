@@ -310,7 +310,7 @@ void mouse_update(TarvelonKoppelGui *g, inst_t *ci, const PWEvent &e) {
   if (!collected) g->collectedX = e.mouse.x, g->collectedY = e.mouse.y;
 }
 
-bool resize(TarvelonKoppelGui *g, uint32_t w, uint32_t h) {
+bool resize(TarvelonKoppelGui *g, uint32_t w, uint32_t h, bool remember = true) {
   TarvelonKoppelPlugin *p = g->plugin;
   inst_t *ci = p->ci;
   w = clamp_u(w, kEditorMinWidth, kEditorMaxWidth);
@@ -338,7 +338,7 @@ bool resize(TarvelonKoppelGui *g, uint32_t w, uint32_t h) {
     sync_vantalib_framebuffers(ci);
     std::free(old);
   }
-  tarvelon_remember_gui_size(ci, ci->fb.w, ci->fb.h);
+  if (remember) tarvelon_remember_gui_size(ci, ci->fb.w, ci->fb.h);
   ci->fft_mag_changed = 1, ci->last2k_changed = 1, ci->spline_changed = 1;
   ci->vzoom_changed = 1, ci->hzoom_changed = 1;
   tarvelon_koppel_draw_gui(g);
@@ -513,6 +513,17 @@ bool pw_event(const PWEvent *e) noexcept {
   switch (e->type) {
     case PW_EVENT_RESIZE_UPDATE: return resize(g, e->resize.width, e->resize.height);
     case PW_EVENT_RESIZE_END: save_pending_prefs(ci); return false;
+    case PW_EVENT_CONTENT_SCALE_FACTOR_CHANGED: {
+      // A HiDPI screen gets the default editor scaled, unless the user chose a size.
+      const float s = e->content_scale_factor;
+      if (!(s > 0.0f) || s > 8.0f || ci->gui_width != kEditorDefaultWidth || ci->gui_height != kEditorDefaultHeight)
+        return false;
+      const uint32_t w = clamp_u(uint32_t(std::lround(kEditorDefaultWidth * double(s))), kEditorMinWidth, kEditorMaxWidth);
+      const uint32_t h =
+          clamp_u(uint32_t(std::lround(kEditorDefaultHeight * double(s))), kEditorMinHeight, kEditorMaxHeight);
+      if (uint32_t(ci->fb.w) == w && uint32_t(ci->fb.h) == h) return false;
+      return resize(g, w, h, false);
+    }
     case PW_EVENT_KEY_DOWN: {
       const uint32_t m = e->key.modifiers;
       const bool undo_key = (e->key.virtual_key == PW_KEY_Y || e->key.virtual_key == PW_KEY_Z) &&

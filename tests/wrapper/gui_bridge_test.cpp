@@ -346,3 +346,33 @@ TEST(GuiBridge, AStillEditorStopsDrawingAndInputWakesIt) {
   b.send(PW_EVENT_MOUSE_MOVE, 10, 10);
   EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now)) << "queued input is always replayed at once";
 }
+
+TEST(GuiBridge, AHostScaleEnlargesTheDefaultEditorButNotAChosenSize) {
+  bridge b;
+  PWEvent e{};
+  e.type = PW_EVENT_CONTENT_SCALE_FACTOR_CHANGED;
+  e.gui = b.g;
+  e.content_scale_factor = 2.0f;
+  EXPECT_TRUE(pw_event(&e));
+  EXPECT_EQ(b.ci()->fb.w, 2120);
+  EXPECT_EQ(b.ci()->fb.h, 1132);
+  EXPECT_EQ(b.ci()->gui_width, 1060) << "a scaled default is not the user's choice";
+  e.content_scale_factor = 1.0f;
+  EXPECT_TRUE(pw_event(&e));
+  EXPECT_EQ(b.ci()->fb.w, 1060);
+  e.content_scale_factor = 5.0f;
+  EXPECT_TRUE(pw_event(&e));
+  EXPECT_EQ(b.ci()->fb.w, 3840) << "within the limits";
+  EXPECT_EQ(b.ci()->fb.h, 2160);
+
+  PWEvent r{};
+  r.type = PW_EVENT_RESIZE_UPDATE;
+  r.gui = b.g;
+  r.resize.width = 1300, r.resize.height = 800;
+  EXPECT_TRUE(pw_event(&r));
+  e.content_scale_factor = 2.0f;
+  EXPECT_FALSE(pw_event(&e)) << "the user's size stays";
+  EXPECT_EQ(b.ci()->fb.w, 1300);
+  e.content_scale_factor = std::nanf("");
+  EXPECT_FALSE(pw_event(&e));
+}

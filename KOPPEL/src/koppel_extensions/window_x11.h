@@ -49,6 +49,7 @@ struct KoppelWindow {
   char **dnd_paths;
   uint32_t dnd_num_paths;
   bool dnd_accepted;
+  bool dnd_fetched;  // the file list of this drag was asked for once
   float dnd_x, dnd_y;
   Atom a_clipboard, a_utf8, a_targets, a_text, a_string, a_incr, a_xembed_info, a_our_prop;
   Atom a_xdnd_aware, a_xdnd_enter, a_xdnd_position, a_xdnd_status, a_xdnd_leave, a_xdnd_drop, a_xdnd_finished,

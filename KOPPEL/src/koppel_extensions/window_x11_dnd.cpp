@@ -106,6 +106,8 @@ void x11_dnd_init(KoppelWindow *w) noexcept {
 void x11_dnd_free(KoppelWindow *w) noexcept {
   free_paths(w);
   w->dnd_source = 0;
+  w->dnd_fetched = false;
+  w->dnd_accepted = false;
 }
 
 bool x11_dnd_event(KoppelWindow *w, XEvent *ev) noexcept {
@@ -130,22 +132,22 @@ bool x11_dnd_event(KoppelWindow *w, XEvent *ev) noexcept {
   const XClientMessageEvent &m = ev->xclient;
   const Atom t = m.message_type;
   if (t == w->a_xdnd_enter) {
-    free_paths(w);
+    x11_dnd_free(w);
     w->dnd_source = Window(m.data.l[0]);
-    w->dnd_accepted = false;
   } else if (t == w->a_xdnd_position) {
     w->dnd_source = Window(m.data.l[0]);
     int x = 0, y = 0;
     Window child;
     XTranslateCoordinates(w->dpy, w->root, w->win, int(m.data.l[2] >> 16), int(m.data.l[2] & 0xFFFF), &x, &y, &child);
     w->dnd_x = float(x), w->dnd_y = float(y);
-    if (!w->dnd_paths) {
+    if (!w->dnd_fetched) {
+      w->dnd_fetched = true;
       XConvertSelection(w->dpy, w->a_xdnd_selection, w->a_uri_list, w->a_our_prop, w->win, Time(m.data.l[3]));
       XFlush(w->dpy);
       w->dnd_accepted = false;
       reply_status(w);
     } else {
-      w->dnd_accepted = file_event(w, PW_EVENT_FILE_MOVE);
+      w->dnd_accepted = w->dnd_paths && file_event(w, PW_EVENT_FILE_MOVE);
       reply_status(w);
     }
   } else if (t == w->a_xdnd_leave) {
