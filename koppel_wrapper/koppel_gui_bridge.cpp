@@ -200,6 +200,7 @@ void replay_pointer(TarvelonKoppelGui *g, inst_t *ci, const PWEvent &e) {
     case PW_EVENT_MOUSE_ENTER:
       pw_get_keyboard_focus(g->pw);
       tarvelon_on_mouse_over(ci, x, y);
+      g->cursor = PW_CURSOR_ARROW;  // the window shows the arrow on entering
       break;
     case PW_EVENT_MOUSE_WHEEL: {
       const int32_t k = tarvelon_koppel_find_knob_at(p, g->lastX, g->lastY);
@@ -389,6 +390,14 @@ void tarvelon_koppel_draw_gui(TarvelonKoppelGui *g) noexcept {
   const int64_t t0 = now_us();
   tarvelon_draw_frame(ci);
   pw_present(g->pw, p->drawPixels, p->drawWidth, p->drawHeight);
+  // An open hand over what can be dragged, a closed one while dragging.
+  int32_t cursor = PW_CURSOR_ARROW;
+  if (ci->grabbed || g->activeKnob >= 0) cursor = PW_CURSOR_HAND_DRAGGING;
+  else if (ci->hover || tarvelon_koppel_find_knob_at(p, g->lastX, g->lastY) >= 0) cursor = PW_CURSOR_HAND_DRAGGABLE;
+  if (cursor != g->cursor) {
+    pw_set_mouse_cursor(g->pw, cursor);
+    g->cursor = cursor;
+  }
   const int64_t t1 = now_us();
   const double cost = double(t1 - t0);
   g->frameCostUs = g->framesDrawn == 0 ? cost : 0.9 * g->frameCostUs + 0.1 * cost;

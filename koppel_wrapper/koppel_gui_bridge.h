@@ -37,6 +37,7 @@ struct TarvelonKoppelGui {
   int64_t lastFrameUs, lastInputUs;
   double frameCostUs;
   uint64_t framesDrawn;
+  int32_t cursor;  // the pointer shape last set (PWCursorType)
 };
 
 // Within this long after input every tick draws (dragging stays immediate).

@@ -84,3 +84,19 @@ void calc_screen_limits(vl_zoom_t *z) noexcept {
   z->limit_u[0] = (w - z->offset_x) / s;
   z->limit_u[1] = (h - z->offset_y) / s;
 }
+
+int ctrl_textedit(textedit_t *te, rect_t box) noexcept {
+  if (!te) return 0;
+  vl_thread_state_t &st = vl_current();
+  const vl_mouse_t &m = st.mouse;
+  const bool focused = st.cur_te == te;
+  if (focused && m.e_lmb > 0) {
+    const bool inside = m.orig[0] >= box.p0.x && m.orig[0] <= box.p1.x && m.orig[1] >= box.p0.y && m.orig[1] <= box.p1.y;
+    if (!inside) st.cur_te = nullptr;
+  }
+  int result = te->return_flag;
+  if (st.cur_te != te && te->was_cur_te && !result) result = TE_FOCUS_LOST;
+  te->was_cur_te = st.cur_te == te;
+  te->return_flag = 0;
+  return result == TE_RETURN || result == TE_FOCUS_LOST || result == TE_TAB ? result : 0;
+}

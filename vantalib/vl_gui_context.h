@@ -11,7 +11,8 @@ struct vl_mouse_t {
   double orig[2];       // where the last left press of the frame was
   int window_focus_flag, mouse_focus_flag;  // 1 focused, -2 lost
   int b_lmb, b_rmb, b_mmb;  // button states: 1 held, 0 up
-  int e_lmb, e_rmb, e_mmb;  // this frame's button events: +1 press, -1 release
+  int e_lmb, e_rmb, e_mmb;  // pressed during this input frame
+  int r_lmb, r_rmb, r_mmb;  // released during this input frame
   int clicks;
   int mod_ctrl, mod_alt, mod_shift;
   double wheel;
@@ -51,6 +52,11 @@ void vl_gui_context_destroy(vl_gui_context_t *ctx) noexcept;
 // returns the previously bound context.
 vl_gui_context_t *vl_gui_context_bind(vl_gui_context_t *ctx) noexcept;
 vl_gui_context_t *vl_gui_context_bound() noexcept;
+
+// The text-edit control for a field shown in `box` (window pixels): a left
+// press outside the box this frame takes the focus away. Returns the field's
+// end of editing (TE_RETURN, TE_FOCUS_LOST, TE_TAB) once, else 0. [GUI thread]
+int ctrl_textedit(textedit_t *te, rect_t box) noexcept;
 
 // Rebuilds the zoom record from the window and thickness, and its screen limits.
 void init_zoom(vl_zoom_t *z, const vl_mouse_t *m, double drawing_thickness) noexcept;

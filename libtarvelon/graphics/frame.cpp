@@ -17,6 +17,7 @@
 #include "graphics/resources.h"
 #include "graphics/spectrum.h"
 #include "graphics/text.h"
+#include "io/pointer.h"
 #include "io/prefs.h"
 #include "state/params.h"
 #include "system/instance.h"
@@ -200,8 +201,6 @@ void draw_caption(inst_t *ci) {
 }
 }  // namespace
 
-void tarvelon_draw_knob_text_entries(inst_t *ci) noexcept { (void)ci; }
-
 int32_t tarvelon_draw_frame(inst_t *ci) noexcept {
   if (!ci) return -1;
   vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
@@ -227,9 +226,10 @@ int32_t tarvelon_draw_frame(inst_t *ci) noexcept {
   for (int32_t i = 0; ci->knob_textedit_on && i < ci->knob_textedit_count; i++)
     if (ci->knob_textedit_on[i]) claimed = 1;
   ci->vantalib_mouse_claimed = claimed;
-  ci->vantalib_input_frame_open = 1;
   tarvelon_host_process_gui_frame(ci, claimed);
-  ci->vantalib_input_frame_open = 0;
+  // What arrived since the last frame stays visible to this frame's widgets;
+  // a frame without input starts from no clicks.
+  tarvelon_begin_vantalib_gui_frame(ci);
 
   const double mo = ci->mouseout_time;
   if (mo > 0.0 && mo < 6.0) ci->mouseout_time = mo + 0.16 * ci->frame_s;

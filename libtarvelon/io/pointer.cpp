@@ -340,14 +340,17 @@ void open_input_frame(inst_t *ci, vl_mouse_t &m) {
   if (ci->vantalib_input_frame_open) return;
   m.d[0] = m.d[1] = 0.0;
   m.e_lmb = m.e_rmb = m.e_mmb = 0;
+  m.r_lmb = m.r_rmb = m.r_mmb = 0;
   m.wheel = 0.0;
   ci->vantalib_click_origin_collected = 0;
   ci->vantalib_input_frame_open = 1;
 }
 
-void button(int &held, int &event, int down) {
+// A press stays visible to the frame's widgets even when its release came
+// before the frame: presses and releases are kept apart.
+void button(int &held, int &pressed, int &released, int down) {
   held = down > 0 ? 1 : 0;
-  event += down;
+  (down > 0 ? pressed : released) = 1;
 }
 }  // namespace
 
@@ -373,15 +376,15 @@ int32_t tarvelon_on_vantalib_mouse_event(inst_t *ci, int32_t x, int32_t y, int32
   m.clicks = click_count > 1 ? click_count : 1;
   switch (event_type) {
     case TV_MOUSE_LEFT_DOWN:
-      button(m.b_lmb, m.e_lmb, 1);
+      button(m.b_lmb, m.e_lmb, m.r_lmb, 1);
       m.orig[0] = x, m.orig[1] = y;
       ci->vantalib_click_origin_collected = 1;
       break;
-    case TV_MOUSE_LEFT_UP: button(m.b_lmb, m.e_lmb, -1); break;
-    case TV_MOUSE_RIGHT_DOWN: button(m.b_rmb, m.e_rmb, 1); break;
-    case TV_MOUSE_RIGHT_UP: button(m.b_rmb, m.e_rmb, -1); break;
-    case TV_MOUSE_MIDDLE_DOWN: button(m.b_mmb, m.e_mmb, 1); break;
-    case TV_MOUSE_MIDDLE_UP: button(m.b_mmb, m.e_mmb, -1); break;
+    case TV_MOUSE_LEFT_UP: button(m.b_lmb, m.e_lmb, m.r_lmb, -1); break;
+    case TV_MOUSE_RIGHT_DOWN: button(m.b_rmb, m.e_rmb, m.r_rmb, 1); break;
+    case TV_MOUSE_RIGHT_UP: button(m.b_rmb, m.e_rmb, m.r_rmb, -1); break;
+    case TV_MOUSE_MIDDLE_DOWN: button(m.b_mmb, m.e_mmb, m.r_mmb, 1); break;
+    case TV_MOUSE_MIDDLE_UP: button(m.b_mmb, m.e_mmb, m.r_mmb, -1); break;
     case TV_MOUSE_EXIT: m.mouse_focus_flag = -2; break;
     case TV_MOUSE_WHEEL: m.wheel += wheel_delta; break;
     default: break;

@@ -1,0 +1,87 @@
+// Knob text fields drawn over their knobs, and their end of editing.
+#include <algorithm>
+#include <cstring>
+
+#include "graphics/frame.h"
+#include "graphics/resources.h"
+#include "graphics/text.h"
+#include "io/keyboard.h"
+#include "io/pointer.h"
+#include "system/host_callbacks.h"
+#include "system/instance.h"
+#include "vl_colour.h"
+#include "vl_draw.h"
+#include "vl_numtext.h"
+
+namespace {
+double pixel_width(const char *text, size_t n, const font_t *f) {
+  if (!f || f->h <= 0) return 0.0;
+  char buf[kTextCapacity];
+  n = std::min(n, sizeof buf - 1);
+  std::memcpy(buf, text, n);
+  buf[n] = 0;
+  return text_width(buf, f) * f->size / f->h;
+}
+
+void draw_field(inst_t *ci, const textedit_t *te, rect_t box, bool focused) {
+  draw_black_rect(box, vl_current().zoom.drawing_thickness > 0 ? vl_current().zoom.drawing_thickness : 1.0, 0.98);
+  const font_t *f = tarvelon_graphics().font12;
+  if (!f || !te->string) return;
+  const size_t n = std::min(textedit_length(te), size_t(kTextCapacity - 1));
+  char buf[kTextCapacity];
+  std::memcpy(buf, te->string, n);
+  buf[n] = 0;
+  const double x0 = box.p0.x + 3.0, cy = 0.5 * (box.p0.y + box.p1.y);
+  const lrgb_t text_colour = make_colour_g22rgb_l(64, 192, 255, 255);
+  if (te->sel0 != te->sel1) {
+    const int lo = std::min(te->sel0, te->sel1), hi = std::max(te->sel0, te->sel1);
+    const rect_t sel{{x0 + pixel_width(buf, size_t(lo), f), box.p0.y + 2.0},
+                     {x0 + pixel_width(buf, size_t(hi), f), box.p1.y - 2.0}};
+    draw_roundrect(sel, 0.0, 0.5, make_colour_g22rgb_l(40, 70, 120, 255), blend_blend, 1.0);
+  }
+  text_t t{};
+  t.font = const_cast<font_t *>(f);
+  t.x = x0, t.y = cy;
+  t.text = buf;
+  t.mode = TEXT_LEFT;
+  blit_text(&t, &ci->composite, text_colour, 1.3);
+  if (focused) {
+    const double cx = x0 + pixel_width(buf, size_t(std::clamp(te->curpos, 0, int(n))), f);
+    draw_line_thin(xy_t{cx, box.p0.y + 2.0}, xy_t{cx, box.p1.y - 2.0}, 0.6, text_colour, blend_add, 1.0);
+  }
+}
+}  // namespace
+
+void tarvelon_draw_knob_text_entries(inst_t *ci) noexcept {
+  if (!ci || !ci->knob_textedit_on || !ci->knob_textedits || !ci->cpos || !tarvelon_knob_textedit_is_active(ci))
+    return;
+  const int32_t slots = std::min(ci->ctrlcount < 1 || ci->ctrlcount > 16 ? 16 : ci->ctrlcount, ci->knob_textedit_count);
+  vl_thread_state_t &st = vl_current();
+  vl_target_scope scope(&ci->composite_ctx);
+  for (int32_t i = 0; i < slots; i++) {
+    if (ci->cpos[i].type != 1 || ci->knob_textedit_on[i] <= 0) continue;
+    const int32_t param = tarvelon_control_param_id(ci, i);
+    if (param < 0) {
+      ci->knob_textedit_on[i] = 0;
+      continue;
+    }
+    textedit_t *te = &ci->knob_textedits[i];
+    if (!te->string) textedit_init(te, TE_SINGLE_LINE);
+    if (ci->knob_textedit_on[i] == 2) {
+      char value[32];
+      vl_format_g(value, sizeof value, tarvelon_host_get_param_value(ci, param), 6);
+      textedit_set_new_text(te, value);
+      te->return_flag = te->sel_all = te->tab_switch = 0;
+      st.cur_te = te;
+      te->was_cur_te = 1;
+    }
+    const ctrl_pos_t &c = ci->cpos[i];
+    int32_t l = 0, t = 0, r = 0, b = 0;
+    tarvelon_knob_text_prompt_rect(c.gx - 30, c.gy - 30, c.gx + 30, c.gy + 30, &l, &t, &r, &b);
+    const rect_t box{{double(l), double(t)}, {double(r), double(b)}};
+    draw_field(ci, te, box, st.cur_te == te);
+    const int result = ctrl_textedit(te, box);
+    if (result) tarvelon_commit_knob_textedit_control(ci, i);
+    if (ci->knob_textedit_on[i] != 0 && ci->knob_textedit_on[i] != 1) ci->knob_textedit_on[i] /= 2;
+  }
+}
