@@ -14,13 +14,14 @@
 #include "vl_numtext.h"
 
 namespace {
-double pixel_width(const char *text, size_t n, const font_t *f) {
-  if (!f || f->h <= 0) return 0.0;
+// Where the caret before byte n sits: left-aligned text starts one space in.
+double caret_x(double x0, const char *text, size_t n, const font_t *f) {
+  if (!f || f->h <= 0 || !f->width) return x0;
   char buf[kTextCapacity];
   n = std::min(n, sizeof buf - 1);
   std::memcpy(buf, text, n);
   buf[n] = 0;
-  return text_width(buf, f) * f->size / f->h;
+  return x0 + (f->width[0] + text_width(buf, f)) * f->size / f->h;
 }
 
 void draw_field(inst_t *ci, const textedit_t *te, rect_t box, bool focused) {
@@ -31,22 +32,21 @@ void draw_field(inst_t *ci, const textedit_t *te, rect_t box, bool focused) {
   char buf[kTextCapacity];
   std::memcpy(buf, te->string, n);
   buf[n] = 0;
-  const double x0 = box.p0.x + 3.0, cy = 0.5 * (box.p0.y + box.p1.y);
+  const double x0 = box.p0.x, cy = 0.5 * (box.p0.y + box.p1.y);
   const lrgb_t text_colour = make_colour_g22rgb_l(64, 192, 255, 255);
   if (te->sel0 != te->sel1) {
     const int lo = std::min(te->sel0, te->sel1), hi = std::max(te->sel0, te->sel1);
-    const rect_t sel{{x0 + pixel_width(buf, size_t(lo), f), box.p0.y + 2.0},
-                     {x0 + pixel_width(buf, size_t(hi), f), box.p1.y - 2.0}};
+    const rect_t sel{{caret_x(x0, buf, size_t(lo), f), box.p0.y + 2.0}, {caret_x(x0, buf, size_t(hi), f), box.p1.y - 2.0}};
     draw_roundrect(sel, 0.0, 0.5, make_colour_g22rgb_l(40, 70, 120, 255), blend_blend, 1.0);
   }
   text_t t{};
   t.font = const_cast<font_t *>(f);
   t.x = x0, t.y = cy;
   t.text = buf;
-  t.mode = TEXT_LEFT;
+  t.mode = TEXT_LEFT | TEXT_MIDDLE;
   blit_text(&t, &ci->composite, text_colour, 1.3);
   if (focused) {
-    const double cx = x0 + pixel_width(buf, size_t(std::clamp(te->curpos, 0, int(n))), f);
+    const double cx = caret_x(x0, buf, size_t(std::clamp(te->curpos, 0, int(n))), f);
     draw_line_thin(xy_t{cx, box.p0.y + 2.0}, xy_t{cx, box.p1.y - 2.0}, 0.6, text_colour, blend_add, 1.0);
   }
 }

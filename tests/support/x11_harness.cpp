@@ -1,6 +1,7 @@
 #include "support/x11_harness.h"
 
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <X11/extensions/XTest.h>
 
 #include <chrono>
@@ -79,3 +80,13 @@ void x11_harness::button(unsigned b, bool down) const {
 }
 
 void x11_harness::sync() const { XSync(dpy, False); }
+
+void x11_harness::key(unsigned long keysym, bool ctrl) const {
+  const KeyCode control = XKeysymToKeycode(dpy, XK_Control_L);
+  const KeyCode code = XKeysymToKeycode(dpy, keysym);
+  if (ctrl) XTestFakeKeyEvent(dpy, control, True, CurrentTime);
+  XTestFakeKeyEvent(dpy, code, True, CurrentTime);
+  XTestFakeKeyEvent(dpy, code, False, CurrentTime);
+  if (ctrl) XTestFakeKeyEvent(dpy, control, False, CurrentTime);
+  XSync(dpy, False);
+}

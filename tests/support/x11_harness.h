@@ -24,5 +24,7 @@ struct x11_harness {
   // Synthetic pointer input at a point of window w.
   void move_to(Window w, int x, int y) const;
   void button(unsigned button, bool down) const;
+  // A key by keysym, with Shift or Ctrl held around it when asked.
+  void key(unsigned long keysym, bool ctrl = false) const;
   void sync() const;
 };

@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <memory>
 #include <random>
+#include <cstring>
+#include <string>
+#include <X11/keysym.h>
 #include <thread>
 #include <ctime>
 #include <atomic>
@@ -17,6 +20,7 @@
 #include "support/clap_test_host.h"
 #include "support/x11_harness.h"
 #include "system/inst.h"
+#include "png_out.h"
 #include "tarvelon_koppel.h"
 
 namespace {
@@ -284,4 +288,89 @@ TEST(X11Editor, DISABLED_GuiThreadLoadIdleAndWithMovingSpectrum) {
   e.host.plugin->stop_processing(e.host.plugin);
   e.host.plugin->deactivate(e.host.plugin);
   e.close();
+}
+
+// A user's session through the X server: a band removed and made again by
+// double clicks, dragged, a value typed into a knob, and an undo. The state
+// the host saves is loaded into a fresh instance and compared.
+TEST(X11Editor, AScriptedSessionEditsUndoesAndSavesTheCurve) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  clap_editor e;
+  ASSERT_TRUE(e.create_and_open(x.parent));
+  e.host.loop.run_for(100);
+  const Window win = editor_window(x);
+  const inst_t *ci = e.core_plugin()->ci;
+  TarvelonKoppelPlugin *p = e.core_plugin();
+  auto pump = [&](int ms) { e.host.loop.run_for(ms); };
+  auto click = [&](int xx, int yy, unsigned button = 1) {
+    x.move_to(win, xx, yy);
+    pump(20);
+    x.button(button, true);
+    pump(20);
+    x.button(button, false);
+    pump(20);
+  };
+  const int band = 1;
+  click(int(ci->equ[band].x), int(ci->equ[band].y));
+  click(int(ci->equ[band].x), int(ci->equ[band].y));  // a double click: the band goes
+  pump(50);
+  ASSERT_EQ(koppel_getParameterValue(p, band), 0.0);
+  const int nx = ci->vx + ci->kVW / 2, ny = ci->vy + ci->kVH / 3;
+  click(nx, ny);
+  click(nx, ny);  // and comes back where the pointer is
+  pump(50);
+  ASSERT_EQ(koppel_getParameterValue(p, band), 1.0);
+  ASSERT_EQ(ci->selband, band);
+  pump(500);  // the display catches up with the new band (audio is idle)
+
+  x.move_to(win, int(ci->equ[band].x), int(ci->equ[band].y));
+  pump(20);
+  x.button(1, true);
+  for (int i = 1; i <= 8; i++) {
+    x.move_to(win, int(ci->equ[band].x) + 5, int(ci->equ[band].y) + 4 * i);
+    pump(15);
+  }
+  x.button(1, false);
+  pump(50);
+  const double gain_after_drag = koppel_getParameterValue(p, 4 + band);
+  const double freq_after_drag = koppel_getParameterValue(p, 8 + band);
+
+  // "440*2" typed into the frequency knob.
+  click(ci->cpos[2].gx, ci->cpos[2].gy, 3);
+  pump(50);
+  ASSERT_EQ(ci->knob_textedit_on[2], 1) << "the right click opened the field";
+  for (unsigned long k : {XK_4, XK_4, XK_0, XK_KP_Multiply, XK_2, XK_Return}) {
+    x.key(k);
+    pump(15);
+  }
+  pump(50);
+  EXPECT_DOUBLE_EQ(koppel_getParameterValue(p, 8 + band), 880.0);
+
+  // Ctrl+Z takes the typed value back.
+  x.key(XK_z, true);
+  pump(60);
+  EXPECT_NEAR(koppel_getParameterValue(p, 8 + band), freq_after_drag, 1e-9);
+  EXPECT_NEAR(koppel_getParameterValue(p, 4 + band), gain_after_drag, 1e-9);
+
+  std::vector<uint32_t> shown;
+  int w = 0, h = 0;
+  pump(300);
+  if (const char *dir = std::getenv("TARVELON_SESSION_SNAPSHOT"); dir && x.image(win, &shown, &w, &h)) {
+    std::vector<uint8_t> bgrx(shown.size() * 4);
+    for (size_t i = 0; i < shown.size(); i++) std::memcpy(&bgrx[4 * i], &shown[i], 4);
+    std::string error;
+    write_presented_png(dir, bgrx.data(), w, h, &error);
+  }
+
+  clap_byte_stream saved;
+  ASSERT_TRUE(e.host.state->save(e.host.plugin, &saved.out));
+  e.close();
+  clap_test_host fresh(&clap_entry);
+  ASSERT_TRUE(fresh.create());
+  ASSERT_TRUE(fresh.state->load(fresh.plugin, &saved.in));
+  TarvelonKoppelPlugin *q = koppel_clap_user_plugin(fresh.plugin);
+  for (uint32_t id = 0; id < 16; id++)
+    EXPECT_NEAR(koppel_getParameterValue(q, id), koppel_getParameterValue(p, id), 1e-9) << "parameter " << id;
+  EXPECT_NEAR(koppel_getParameterValue(q, 8 + band), freq_after_drag, 1e-9);
 }

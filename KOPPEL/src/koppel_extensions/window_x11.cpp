@@ -255,7 +255,7 @@ void handle(KoppelWindow *w, XEvent &ev) {
         x11_send(w, &enter);
       }
       x11_send(w, &e);
-      if (b.button == 1 || b.button == 3) pw_get_keyboard_focus(w);
+      if (b.button == 1 || b.button == 3) take_keyboard_focus(w);
       break;
     }
     case ButtonRelease: {
@@ -603,14 +603,8 @@ void pw_present(KoppelWindow *w, const uint32_t *pixels, uint32_t width, uint32_
   XFlush(w->dpy);
 }
 
-void pw_get_keyboard_focus(KoppelWindow *w) noexcept {
+void take_keyboard_focus(KoppelWindow *w) noexcept {
   if (!w || !w->dpy || !w->parent || !w->visible || w->has_focus) return;
-  // Only a click takes the keyboard from the host; hovering never does.
-  Window child = 0, root = 0;
-  int rx, ry, wx, wy;
-  unsigned state = 0;
-  XQueryPointer(w->dpy, w->win, &root, &child, &rx, &ry, &wx, &wy, &state);
-  if (!(state & (Button1Mask | Button3Mask))) return;
   int revert = 0;
   Window prev = 0;
   XGetInputFocus(w->dpy, &prev, &revert);
@@ -618,6 +612,16 @@ void pw_get_keyboard_focus(KoppelWindow *w) noexcept {
   x11_error_trap trap(w->dpy);
   XSetInputFocus(w->dpy, w->win, RevertToParent, CurrentTime);
   if (!trap.failed()) w->has_focus = true;
+}
+
+void pw_get_keyboard_focus(KoppelWindow *w) noexcept {
+  if (!w || !w->dpy || w->has_focus) return;
+  // Only a click takes the keyboard from the host; hovering never does.
+  Window child = 0, root = 0;
+  int rx, ry, wx, wy;
+  unsigned state = 0;
+  XQueryPointer(w->dpy, w->win, &root, &child, &rx, &ry, &wx, &wy, &state);
+  if (state & (Button1Mask | Button3Mask)) take_keyboard_focus(w);
 }
 
 void pw_release_keyboard_focus(KoppelWindow *w) noexcept {

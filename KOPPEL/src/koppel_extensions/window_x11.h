@@ -56,6 +56,8 @@ struct KoppelWindow {
       a_xdnd_selection, a_xdnd_action_copy, a_uri_list;
 };
 
+// Gives the window the X keyboard focus (a click in it), remembering who had it.
+void take_keyboard_focus(KoppelWindow *w) noexcept;
 // Sends an event to the GUI; false when there is none or it did not use it.
 bool x11_send(KoppelWindow *w, PWEvent *e) noexcept;
 
