@@ -374,7 +374,8 @@ bool tarvelon_koppel_frame_due(const TarvelonKoppelGui *g, int64_t now) noexcept
   if (!ci) return false;
   if (g->inputEventCount > 0 || g->framesDrawn == 0 || now - g->lastInputUs < kKoppelInteractiveUs) return true;
   if (now - g->lastInputUs >= kKoppelQuietUs && still(ci)) return false;
-  const double spacing = std::fmax(1e4, g->frameCostUs / kKoppelFrameBudget);
+  // At least ten frames a second, whatever one frame costs.
+  const double spacing = std::fmin(std::fmax(1e4, g->frameCostUs / kKoppelFrameBudget), 1e5);
   return double(now - g->lastFrameUs) >= spacing;
 }
 
@@ -400,7 +401,7 @@ void tarvelon_koppel_draw_gui(TarvelonKoppelGui *g) noexcept {
   }
   const int64_t t1 = now_us();
   const double cost = double(t1 - t0);
-  g->frameCostUs = g->framesDrawn == 0 ? cost : 0.9 * g->frameCostUs + 0.1 * cost;
+  g->frameCostUs = g->framesDrawn == 0 ? cost : 0.75 * g->frameCostUs + 0.25 * cost;
   g->lastFrameUs = t1;
   g->framesDrawn++;
 }

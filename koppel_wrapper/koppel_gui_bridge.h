@@ -45,7 +45,8 @@ constexpr int64_t kKoppelInteractiveUs = 500000;
 // Without input and audio for this long, with nothing left to animate in,
 // a still editor draws nothing more.
 constexpr int64_t kKoppelQuietUs = 2000000;
-// Otherwise frames are spaced so that drawing takes at most a tenth of a core.
+// Otherwise frames are spaced so that drawing takes at most a tenth of a core
+// (at least ten frames a second).
 constexpr double kKoppelFrameBudget = 0.1;
 
 // Queues one event: a move replaces a move at the end of the queue; a full

@@ -15,6 +15,7 @@
 
 #include "koppel_interface.h"
 #include "koppel_vst3_view.h"
+#include "part_counts.h"
 #include "spsc_queue.h"
 #include "vl_numtext.h"
 #include "vl_utf.h"
@@ -104,22 +105,11 @@ void destroy_record(VST3Plugin *v) {
 
 template <class Vtbl>
 uint32_t add_ref(VST3Plugin *v, sub_object<Vtbl> &o) {
-  v->lifetime.fetch_add(1, std::memory_order_relaxed);
-  return uint32_t(o.refcounter.fetch_add(1, std::memory_order_relaxed) + 1);
+  return part_add_ref(o.refcounter, v->lifetime);
 }
 template <class Vtbl>
 uint32_t release(VST3Plugin *v, sub_object<Vtbl> &o) {
-  // A host that releases a part more often than it holds it (some treat the
-  // controller they got from queryInterface as an object of its own) must not
-  // take the whole record down while other parts are in use: a part already
-  // at 0 is left alone.
-  int32_t n = o.refcounter.load(std::memory_order_relaxed);
-  do {
-    if (n <= 0) return 0;
-  } while (!o.refcounter.compare_exchange_weak(n, n - 1, std::memory_order_relaxed));
-  // acq_rel: the thread that frees sees every other thread's last use.
-  if (v->lifetime.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy_record(v);
-  return uint32_t(n - 1);  // a local: v may be gone
+  return part_release(o.refcounter, v->lifetime, [v] { destroy_record(v); });
 }
 
 // Restart notices.

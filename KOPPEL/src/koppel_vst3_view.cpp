@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "koppel_gui.h"
+#include "part_counts.h"
 #include "pw_window.h"
 
 using namespace vst3;
@@ -90,17 +91,11 @@ void destroy_view(VST3View *v) {
 
 template <class Vtbl>
 uint32_t add_ref(VST3View *v, part<Vtbl> &p) {
-  v->lifetime.fetch_add(1, std::memory_order_relaxed);
-  return uint32_t(p.refcounter.fetch_add(1, std::memory_order_relaxed) + 1);
+  return part_add_ref(p.refcounter, v->lifetime);
 }
 template <class Vtbl>
 uint32_t release(VST3View *v, part<Vtbl> &p) {
-  int32_t n = p.refcounter.load(std::memory_order_relaxed);
-  do {
-    if (n <= 0) return 0;  // released more often than held: ignored
-  } while (!p.refcounter.compare_exchange_weak(n, n - 1, std::memory_order_relaxed));
-  if (v->lifetime.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy_view(v);
-  return uint32_t(n - 1);
+  return part_release(p.refcounter, v->lifetime, [v] { destroy_view(v); });
 }
 
 tresult query(VST3View *v, const TUID iid, void **obj) {
