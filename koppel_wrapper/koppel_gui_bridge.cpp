@@ -1,6 +1,8 @@
 // The editor bridge: sizes, the bitmap, the tick, and window events.
 #include "koppel_gui_bridge.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -46,6 +48,9 @@ uint32_t button_bit(PWEventType t) {
 }
 
 inst_t *core_of(const TarvelonKoppelGui *g) { return (g && g->plugin) ? g->plugin->ci : nullptr; }
+
+// Editors open in this process: together they draw on one GUI thread.
+std::atomic<int32_t> g_open_editors{0};
 
 int64_t now_us() {
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -374,8 +379,11 @@ bool tarvelon_koppel_frame_due(const TarvelonKoppelGui *g, int64_t now) noexcept
   if (!ci) return false;
   if (g->inputEventCount > 0 || g->framesDrawn == 0 || now - g->lastInputUs < kKoppelInteractiveUs) return true;
   if (now - g->lastInputUs >= kKoppelQuietUs && still(ci)) return false;
-  // At least ten frames a second, whatever one frame costs.
-  const double spacing = std::fmin(std::fmax(1e4, g->frameCostUs / kKoppelFrameBudget), 1e5);
+  // All editors together take at most half of the host's GUI thread; at
+  // least ten frames a second each, whatever one frame costs.
+  const double alone = g->frameCostUs / kKoppelFrameBudget;
+  const double shared = g->frameCostUs * double(std::max(1, g_open_editors.load())) / kKoppelSharedBudget;
+  const double spacing = std::fmin(std::fmax(1e4, std::fmax(alone, shared)), 1e5);
   return double(now - g->lastFrameUs) >= spacing;
 }
 
@@ -478,6 +486,7 @@ void *pw_create_gui(void *plugin, KoppelWindow *pw) noexcept {
   g->activeKnob = -1;
   if (p->ci) g->hasStorage = tarvelon_editor_storage_acquire(p->ci) != 0;
   p->gui = g;
+  g_open_editors++;
   return g;
 }
 
@@ -497,6 +506,7 @@ void pw_destroy_gui(void *gui) noexcept {
     if (g->hasStorage) tarvelon_editor_storage_release(ci);
   }
   if (p && p->gui == g) p->gui = nullptr;
+  g_open_editors--;
   std::free(g);
 }
 

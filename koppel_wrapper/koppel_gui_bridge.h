@@ -48,6 +48,8 @@ constexpr int64_t kKoppelQuietUs = 2000000;
 // Otherwise frames are spaced so that drawing takes at most a tenth of a core
 // (at least ten frames a second).
 constexpr double kKoppelFrameBudget = 0.1;
+// and that all editors of the process together take at most half of it.
+constexpr double kKoppelSharedBudget = 0.5;
 
 // Queues one event: a move replaces a move at the end of the queue; a full
 // queue makes room by dropping its oldest move or wheel event, and never drops
