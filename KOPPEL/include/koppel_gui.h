@@ -29,5 +29,3 @@ void koppel_guiOnTimer(void *gui) noexcept;
 // A key the host handed to the view instead of the window (VST 3 on Linux):
 // true when the editor consumed it.
 bool koppel_guiOnHostKey(void *gui, bool down, uint32_t character, int32_t virtual_key, uint32_t modifiers) noexcept;
-// The scale a host gave, else the desktop's (Xft.dpi / 96), else 1.
-float koppel_guiDesktopScale() noexcept;

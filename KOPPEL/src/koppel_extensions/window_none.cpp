@@ -17,7 +17,6 @@ int koppel_guiFileDescriptor(void *) noexcept { return -1; }
 void koppel_guiOnFileDescriptor(void *) noexcept {}
 void koppel_guiOnTimer(void *) noexcept {}
 bool koppel_guiOnHostKey(void *, bool, uint32_t, int32_t, uint32_t) noexcept { return false; }
-float koppel_guiDesktopScale() noexcept { return 1.0f; }
 
 void *pw_get_native_window(KoppelWindow *) noexcept { return nullptr; }
 void pw_present(KoppelWindow *, const uint32_t *, uint32_t, uint32_t) noexcept {}

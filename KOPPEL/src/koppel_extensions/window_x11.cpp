@@ -571,14 +571,6 @@ bool koppel_guiOnHostKey(void *gui, bool down, uint32_t character, int32_t virtu
   return used;
 }
 
-float koppel_guiDesktopScale() noexcept {
-  Display *dpy = XOpenDisplay(nullptr);
-  if (!dpy) return 1.0f;
-  const float s = scale_from_resources(dpy);
-  XCloseDisplay(dpy);
-  return s;
-}
-
 // Services.
 
 void *pw_get_native_window(KoppelWindow *w) noexcept { return w ? reinterpret_cast<void *>(w->win) : nullptr; }
