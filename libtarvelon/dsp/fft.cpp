@@ -39,7 +39,7 @@ factors_t factorise(int32_t len) {
       rest /= p;
     }
   };
-  for (int32_t p : {8, 4, 2, 3, 5}) take(p);
+  for (int32_t p : {4, 2, 3, 5}) take(p);
   for (int32_t p = 7; int64_t(p) * p <= rest; p += 2) take(p);
   if (rest > 1) fs.f[fs.count++] = rest;
   return fs;
@@ -53,7 +53,7 @@ size_t twiddle_length(const factors_t &fs, int32_t len, bool split) {
   for (int i = 0; i < fs.count; i++) {
     const int64_t r = fs.f[i], m = L / r;
     c += size_t((r - 1) * m);
-    if (fft_radix_is_generic(r)) c += size_t(r);
+    if (r > 5) c += size_t(r);
     L = m;
   }
   if (split) c += size_t(len);
@@ -76,7 +76,7 @@ void compute_twiddles(double *tw, const factors_t &fs, int32_t len, bool split, 
     const int64_t r = fs.f[i], m = L / r;
     for (int64_t p = 0; p < m; p++)
       for (int64_t k = 1; k < r; k++) put_root(tw, pos++, p * k, L);
-    if (fft_radix_is_generic(r))
+    if (r > 5)
       for (int64_t t = 0; t < r; t++) put_root(tw, pos++, t, r);
     L = m;
   }
@@ -89,7 +89,7 @@ size_t stage_twiddle_length(const int32_t *factors, int32_t nf, int32_t len) {
   int64_t L = len;
   for (int i = 0; i < nf; i++) {
     const int64_t r = factors[i], m = L / r;
-    c += size_t((r - 1) * m) + (fft_radix_is_generic(r) ? size_t(r) : 0);
+    c += size_t((r - 1) * m) + (r > 5 ? size_t(r) : 0);
     L = m;
   }
   return c;

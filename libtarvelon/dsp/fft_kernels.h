@@ -5,10 +5,6 @@
 
 struct fft_plan_t;
 
-// Radices with a butterfly of their own; any other runs the generic DFT
-// pass, which keeps its r roots after the stage's twiddles.
-constexpr bool fft_radix_is_generic(int64_t r) { return r != 2 && r != 3 && r != 4 && r != 5 && r != 8; }
-
 namespace fft_generic {
 void transform(const fft_plan_t *plan, const double *in, double *out, int32_t n, int32_t method, double norm);
 }
