@@ -7,18 +7,9 @@
 # Output: OUT_DIR (default /tmp/tarvelon-qtractor-shots)/{editor,dragged}.png
 set -euo pipefail
 cd "$(dirname "$0")/.."
-repo=$(pwd)
 out=${OUT_DIR:-/tmp/tarvelon-qtractor-shots}
 scripts/install-deps
-need=()
-for p in qtractor jackd2 xdotool imagemagick xvfb gcc; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${need[@]}"
-fi
+scripts/install-packages qtractor jackd2 xdotool imagemagick xvfb gcc
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVELON_TESTS=OFF >/dev/null
 cmake --build build/release --target tarvelon_koppel_plugin
 

@@ -8,15 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${OUT_DIR:-/tmp/tarvelon-ardour-shots}
 scripts/install-deps
-need=()
-for p in ardour jackd2 xdotool imagemagick xvfb; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${need[@]}"
-fi
+scripts/install-packages ardour jackd2 xdotool imagemagick xvfb
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVELON_TESTS=OFF >/dev/null
 cmake --build build/release --target tarvelon_koppel_plugin
 cmake --install build/release >/dev/null
