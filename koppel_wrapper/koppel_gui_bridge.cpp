@@ -316,6 +316,14 @@ void mouse_update(TarvelonKoppelGui *g, inst_t *ci, const PWEvent &e) {
   if (!collected) g->collectedX = e.mouse.x, g->collectedY = e.mouse.y;
 }
 
+// A frame outside the timer (after a resize): nested ticks stay refused during it.
+void draw_now(TarvelonKoppelGui *g) {
+  if (g->ticking) return;
+  g->ticking = true;
+  tarvelon_koppel_draw_gui(g);
+  g->ticking = false;
+}
+
 bool resize(TarvelonKoppelGui *g, uint32_t w, uint32_t h, bool remember = true) {
   TarvelonKoppelPlugin *p = g->plugin;
   inst_t *ci = p->ci;
@@ -326,7 +334,7 @@ bool resize(TarvelonKoppelGui *g, uint32_t w, uint32_t h, bool remember = true) 
                          ci->composite_ctx.r.srgb == ci->composite.srgb;
   if (p->drawPixels && p->drawWidth == w && p->drawHeight == h && ci->fb.w == int32_t(w) &&
       ci->fb.h == int32_t(h) && installed) {
-    tarvelon_koppel_draw_gui(g);
+    draw_now(g);
     return true;
   }
   // The editor stays as it was unless both the new bitmap and the new layout are made.
@@ -347,7 +355,7 @@ bool resize(TarvelonKoppelGui *g, uint32_t w, uint32_t h, bool remember = true) 
   if (remember) tarvelon_remember_gui_size(ci, ci->fb.w, ci->fb.h);
   ci->fft_mag_changed = 1, ci->last2k_changed = 1, ci->spline_changed = 1;
   ci->vzoom_changed = 1, ci->hzoom_changed = 1;
-  tarvelon_koppel_draw_gui(g);
+  draw_now(g);
   return true;
 }
 }  // namespace
@@ -512,11 +520,8 @@ void pw_destroy_gui(void *gui) noexcept {
 
 void pw_tick(void *gui) noexcept {
   auto *g = static_cast<TarvelonKoppelGui *>(gui);
-  if (!g || g->ticking) return;  // a host pumping events inside our edit report
-  if (!tarvelon_koppel_frame_due(g, now_us())) return;
-  g->ticking = true;
-  tarvelon_koppel_draw_gui(g);
-  g->ticking = false;
+  // A host may pump its events inside our edit report: that tick is refused.
+  if (g && !g->ticking && tarvelon_koppel_frame_due(g, now_us())) draw_now(g);
 }
 
 void pw_expose(void *gui) noexcept {
