@@ -2,25 +2,19 @@
 // repeat (the last wins) or be missing; unknown or unparsable lines are ignored.
 #include "io/prefs.h"
 
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <direct.h>
-#include <io.h>
-#endif
-
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "dsp/scales.h"
+#include "io/prefs_files.h"
 #include "state/params.h"
 #include "system/host_callbacks.h"
 #include "system/inst.h"
 #include "vl_numtext.h"
 
 namespace {
-constexpr const char *kFileName = "Tarvelon Preferences.dat";
 constexpr size_t kMaxLine = 1999;  // longer lines are ignored whole
 constexpr int32_t kMinWidth = 780, kMaxWidth = 3840, kDefaultWidth = 1060;
 constexpr int32_t kMinHeight = 566, kMaxHeight = 2160, kDefaultHeight = 566;
@@ -196,35 +190,12 @@ void write_line(FILE *f, const char *key, double v) {
 }
 }  // namespace
 
-bool tarvelon_prefs_path(char *buf, size_t size) noexcept {
-  if (!buf || size == 0) return false;
-  buf[0] = 0;
-#ifdef _WIN32
-  const char *base = std::getenv("APPDATA");
-  const char *suffix = "";
-#else
-  const char *base = std::getenv("XDG_CONFIG_HOME");
-  const char *suffix = "";
-  if (!base || !base[0]) {
-    base = std::getenv("HOME");
-    suffix = "/.config";
-  }
-#endif
-  if (!base || !base[0]) return false;
-  const int n = std::snprintf(buf, size, "%s%s/%s", base, suffix, kFileName);
-  if (n < 0 || size_t(n) >= size) {
-    buf[0] = 0;
-    return false;
-  }
-  return true;
-}
-
 FILE *tarvelon_open_prefs_file(const char *mode) noexcept {
   char path[4096];
   if (!mode || !tarvelon_prefs_path(path, sizeof path)) return nullptr;
   char m[8];
   std::snprintf(m, sizeof m, "%s", mode);
-  return std::fopen(path, m);
+  return prefs_open(path, m);
 }
 
 void tarvelon_load_prefs_from_memory(inst_t *ci, int32_t stage, const char *data, size_t len) noexcept {
@@ -255,44 +226,10 @@ void tarvelon_load_prefs(inst_t *ci, int32_t stage) noexcept {
 }
 
 namespace {
-// Every missing folder above the file, owner-only (a fresh account may have
-// no configuration folder yet). false when one cannot be made.
-bool make_parent_folders(const char *path) {
-  char dir[4096];
-  std::snprintf(dir, sizeof dir, "%s", path);
-  char *slash = std::strrchr(dir, '/');
-#ifdef _WIN32
-  char *back = std::strrchr(dir, '\\');
-  if (back && (!slash || back > slash)) slash = back;
-#endif
-  if (!slash || slash == dir) return true;
-  *slash = 0;
-  for (char *p = dir + 1; ; p++) {
-    const bool end = *p == 0;
-    if (end || *p == '/' || *p == '\\') {
-      const char saved = *p;
-      *p = 0;
-      struct stat st{};
-      if (stat(dir, &st) != 0) {
-#ifdef _WIN32
-        if (mkdir(dir) != 0) return false;
-#else
-        if (mkdir(dir, 0700) != 0) return false;
-#endif
-      } else if (!S_ISDIR(st.st_mode)) {
-        return false;
-      }
-      *p = saved;
-    }
-    if (end) break;
-  }
-  return true;
-}
-
 bool write_prefs(inst_t *ci) {
   char path[4096], tmp[4096 + 8];
   if (!tarvelon_prefs_path(path, sizeof path)) return false;
-  if (!make_parent_folders(path)) return false;
+  if (!prefs_make_parent_folders(path)) return false;
   std::snprintf(tmp, sizeof tmp, "%s.tmp", path);
   char preset[2000];
   tarvelon_host_get_preset_dir(ci, preset, int32_t(sizeof preset));
@@ -300,7 +237,7 @@ bool write_prefs(inst_t *ci) {
   const int32_t w = ci->gui_width < 1 ? ci->fb.w : ci->gui_width;
   const int32_t h = ci->gui_height < 1 ? ci->fb.h : ci->gui_height;
 
-  FILE *f = std::fopen(tmp, "wb");
+  FILE *f = prefs_open(tmp, "wb");
   if (!f) return false;
   std::fprintf(f, "Tarvelon Prefs 1.3\n");
   std::fprintf(f, "Interface width %d\n", w);
@@ -315,12 +252,12 @@ bool write_prefs(inst_t *ci) {
   write_line(f, "Vertical range", tarvelon_host_get_param_value(ci, TV_PARAM_VERT_RANGE));
   const bool ok = std::fflush(f) == 0 && !std::ferror(f);
   if (std::fclose(f) != 0 || !ok) {
-    std::remove(tmp);
+    prefs_remove(tmp);
     return false;
   }
   // Replacing in one rename: a crash or a full disk never leaves a truncated file.
-  if (std::rename(tmp, path) != 0) {
-    std::remove(tmp);
+  if (!prefs_replace(tmp, path)) {
+    prefs_remove(tmp);
     return false;
   }
   return true;

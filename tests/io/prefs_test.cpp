@@ -12,6 +12,7 @@
 #include "dsp/scales.h"
 #include "io/prefs.h"
 #include "state/params.h"
+#include "support/prefs_folder.h"
 #include "support/test_instance.h"
 
 namespace {
@@ -97,29 +98,60 @@ TEST_F(prefs_test, MissingOrUnwritableFileIsSilent) {
   EXPECT_EQ(t.ci->gui_width, 1060);
   EXPECT_EQ(t.param(TV_PARAM_RESOLUTION), 1.0);
   EXPECT_EQ(t.ci->prefsave_pending.load(), 0);
-  const char *home = std::getenv("XDG_CONFIG_HOME");
-  const std::string saved = home;
-  setenv("XDG_CONFIG_HOME", "/dev/null/folder", 1);  // no folder can be made under a device
+  const std::string saved = prefs_folder();
+  // No folder can be made under a plain file.
+  const std::string blocker = saved + "/blocker";
+  std::ofstream(blocker) << "x";
+  set_prefs_folder(blocker + "/folder");
   t.ci->prefsave_pending = 0;
   EXPECT_FALSE(tarvelon_save_prefs(t.ci));
   EXPECT_EQ(t.ci->prefsave_pending.load(), 1) << "kept for the next attempt";
   tarvelon_load_prefs(t.ci, 1);
-  setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  set_prefs_folder(saved);
 }
 
 TEST_F(prefs_test, AFreshAccountGetsItsConfigurationFolder) {
   test_instance t;
-  const std::string saved = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = prefs_folder();
   const std::string fresh = saved + "/fresh/account/.config";
-  setenv("XDG_CONFIG_HOME", fresh.c_str(), 1);
+  set_prefs_folder(fresh);
   EXPECT_TRUE(tarvelon_save_prefs(t.ci));
+#ifndef _WIN32
   struct stat st{};
   ASSERT_EQ(stat(fresh.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u) << "owner-only";
+#endif
   FILE *f = tarvelon_open_prefs_file("rb");
   ASSERT_NE(f, nullptr);
   std::fclose(f);
-  setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  set_prefs_folder(saved);
+}
+
+// A user folder with non-ASCII letters, and a second save over the first
+// (Windows' rename refuses an existing target, which would freeze the file).
+TEST_F(prefs_test, AFolderWithNonAsciiLettersIsWrittenReplacedAndReadBack) {
+  const std::string saved = prefs_folder();
+  const std::string user = saved + "/J\xc3\xbc" "rgen \xc3\x98" "deg\xc3\xa5" "rd \xe6\x97\xa5\xe6\x9c\xac/AppData";
+  set_prefs_folder(user);
+  {
+    test_instance t;
+    tarvelon_remember_gui_size(t.ci, 900, 600);
+    ASSERT_TRUE(tarvelon_save_prefs(t.ci));
+    tarvelon_remember_gui_size(t.ci, 1234, 777);
+    ASSERT_TRUE(tarvelon_save_prefs(t.ci));
+  }
+  char path[4096];
+  ASSERT_TRUE(tarvelon_prefs_path(path, sizeof path));
+  EXPECT_NE(std::string(path).find("J\xc3\xbc" "rgen"), std::string::npos) << path;
+  {
+    test_instance t;
+    EXPECT_EQ(t.ci->gui_width, 1234);
+    EXPECT_EQ(t.ci->gui_height, 777);
+  }
+  FILE *f = tarvelon_open_prefs_file("rb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  set_prefs_folder(saved);
 }
 
 TEST_F(prefs_test, NumbersIgnoreTheProcessLocale) {

@@ -4,16 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+
+#include "io/prefs.h"
+#include "support/prefs_folder.h"
 
 namespace {
 class fresh_preferences : public ::testing::EmptyTestEventListener {
  public:
   explicit fresh_preferences(std::string dir) : dir_(std::move(dir)) {}
   void OnTestStart(const ::testing::TestInfo &) override {
-    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);  // a test may have pointed it elsewhere
-    std::remove((dir_ + "/Tarvelon Preferences.dat").c_str());
+    set_prefs_folder(dir_);  // a test may have pointed it elsewhere
+    char path[4096];
+    if (tarvelon_prefs_path(path, sizeof path)) std::remove(path);
   }
 
  private:
@@ -22,12 +25,13 @@ class fresh_preferences : public ::testing::EmptyTestEventListener {
 }  // namespace
 
 int main(int argc, char **argv) {
-  char dir[] = "/tmp/tarvelon-test-XXXXXX";
-  if (!mkdtemp(dir)) return 2;
-  setenv("XDG_CONFIG_HOME", dir, 1);
+  const std::string dir = make_temp_folder();
+  if (dir.empty()) return 2;
+  set_prefs_folder(dir);
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::UnitTest::GetInstance()->listeners().Append(new fresh_preferences(dir));
   const int rc = RUN_ALL_TESTS();
-  std::system(("rm -rf '" + std::string(dir) + "'").c_str());
+  restore_prefs_folder();
+  remove_folder(dir);
   return rc;
 }

@@ -1,6 +1,6 @@
 #include "support/vst3_test_host.h"
 
-#include <dlfcn.h>
+#include "shared_library.h"
 
 #include <algorithm>
 #include <cstring>
@@ -151,18 +151,29 @@ const IEventListVtbl kEvents = {
 }  // namespace
 
 module::module(const char *path) {
-  lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  lib = shared_library::open(path);
   if (!lib) return;
-  auto entry = reinterpret_cast<bool (*)(void *)>(dlsym(lib, "ModuleEntry"));
-  auto get = reinterpret_cast<void *(*)()>(dlsym(lib, "GetPluginFactory"));
+#ifdef _WIN32
+  auto entry = reinterpret_cast<bool (*)()>(shared_library::symbol(lib, "InitDll"));
+  auto get = reinterpret_cast<void *(*)()>(shared_library::symbol(lib, "GetPluginFactory"));
+  if (get && (!entry || entry())) factory = static_cast<FUnknown *>(get());
+#else
+  auto entry = reinterpret_cast<bool (*)(void *)>(shared_library::symbol(lib, "ModuleEntry"));
+  auto get = reinterpret_cast<void *(*)()>(shared_library::symbol(lib, "GetPluginFactory"));
   if (entry && get && entry(lib)) factory = static_cast<FUnknown *>(get());
+#endif
 }
 
 module::~module() {
   if (factory) release(factory);
   if (lib) {
-    if (auto exit = reinterpret_cast<bool (*)()>(dlsym(lib, "ModuleExit"))) exit();
-    dlclose(lib);
+#ifdef _WIN32
+    const char *exit_name = "ExitDll";
+#else
+    const char *exit_name = "ModuleExit";
+#endif
+    if (auto exit = reinterpret_cast<bool (*)()>(shared_library::symbol(lib, exit_name))) exit();
+    shared_library::close(lib);
   }
 }
 

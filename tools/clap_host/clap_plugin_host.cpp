@@ -1,11 +1,12 @@
 #include "clap_plugin_host.h"
 
-#include <unistd.h>
 #include "clap_host_kit.h"
-
+#include "shared_library.h"
 #include "tarvelon_snapshot_ext.h"
 
-#include <dlfcn.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -22,10 +23,13 @@ clap_plugin_host::~clap_plugin_host() {
     plugin_->destroy(plugin_);
   }
   if (entry_) entry_->deinit();
-  if (lib_) dlclose(lib_);
+  shared_library::close(lib_);
 }
 
 std::string built_clap_path() {
+#ifdef _WIN32
+  return "Tarvelon Free.clap";
+#else
   char exe[4096];
   const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
   if (n <= 0) return "Tarvelon Free.clap";
@@ -37,18 +41,17 @@ std::string built_clap_path() {
     if (access(candidate.c_str(), R_OK) == 0) return candidate;
   }
   return "Tarvelon Free.clap";
+#endif
 }
 
 bool clap_plugin_host::load(const std::string &path, std::string *error) {
-  // A name without a slash would make the loader search the system folders,
-  // not the file the user named.
-  const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-  lib_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string why;
+  lib_ = shared_library::open(path, &why);
   if (!lib_) {
-    *error = "cannot load plug-in " + path + ": " + dlerror();
+    *error = "cannot load plug-in " + path + ": " + why;
     return false;
   }
-  entry_ = static_cast<const clap_plugin_entry_t *>(dlsym(lib_, "clap_entry"));
+  entry_ = static_cast<const clap_plugin_entry_t *>(shared_library::symbol(lib_, "clap_entry"));
   if (!entry_ || entry_->clap_version.major < 1 || !entry_->init(path.c_str())) {
     entry_ = nullptr;
     *error = path + " is not a CLAP plug-in";
