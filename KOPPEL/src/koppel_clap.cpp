@@ -519,8 +519,6 @@ bool ports_get(const clap_plugin_t *plugin, uint32_t index, bool is_input, clap_
 }
 const clap_plugin_audio_ports_t kAudioPorts = {ports_count, ports_get};
 
-// No window layer on this platform yet: no API is offered, so hosts show no
-// editor rather than a broken one.
 #if defined(_WIN32)
 constexpr const char *kWindowApi = "win32";
 #else
@@ -575,15 +573,15 @@ bool gui_create(const clap_plugin_t *plugin, const char *api, bool floating) {
     }
     cp->gui_fd = fd;
   }
+#if !defined(_WIN32)  // a Windows editor window has its own timer
   if (cp->host_timer && cp->host_timer->register_timer) {
     cp->timer_registered = cp->host_timer->register_timer(cp->host, kKoppelGuiTickMs, &cp->timer_id);
-#if !defined(_WIN32)
     if (!cp->timer_registered) {
       gui_release(cp);
       return false;
     }
-#endif
   }
+#endif
   return true;
 }
 void gui_destroy(const clap_plugin_t *plugin) { gui_release(C(plugin)); }

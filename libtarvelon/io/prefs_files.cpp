@@ -36,9 +36,16 @@ bool widen(const char *s, wchar_t *out, int units) {
 }
 
 bool application_data_folder(char *buf, size_t size) {
-  wchar_t folder[MAX_PATH];
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, folder)))
-    return false;
+  wchar_t folder[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, folder))) {
+    // A configured folder that does not exist yet (a fresh or moved profile)
+    // is still the right place: the writer makes it.
+    folder[0] = 0;
+    const HRESULT hr = SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+    if (hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && hr != HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) && FAILED(hr))
+      return false;
+    if (!folder[0] || folder[1] != L':') return false;
+  }
   const int n = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, folder, -1, buf, int(size), nullptr, nullptr);
   return n > 1;
 }

@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
-#include <dlfcn.h>
 
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <thread>
 #include <vector>
+
+#include "shared_library.h"
 
 #include "koppel_clap.h"
 #include "support/stereo_buffer.h"
@@ -132,8 +133,14 @@ TEST(ClapParams, InfoFlagsAndTextRoundTrips) {
   EXPECT_EQ(port.in_place_pair, 0u);
   EXPECT_STREQ(port.port_type, "stereo");
   EXPECT_FALSE(a.host.ports->get(a.host.plugin, 1, true, &port));
-  EXPECT_TRUE(a.host.gui->is_api_supported(a.host.plugin, "x11", false));
-  EXPECT_FALSE(a.host.gui->is_api_supported(a.host.plugin, "x11", true)) << "no floating window";
+#ifdef _WIN32
+  const char *native = CLAP_WINDOW_API_WIN32, *foreign = "x11";
+#else
+  const char *native = "x11", *foreign = CLAP_WINDOW_API_WIN32;
+#endif
+  EXPECT_TRUE(a.host.gui->is_api_supported(a.host.plugin, native, false));
+  EXPECT_FALSE(a.host.gui->is_api_supported(a.host.plugin, native, true)) << "no floating window";
+  EXPECT_FALSE(a.host.gui->is_api_supported(a.host.plugin, foreign, false));
   EXPECT_FALSE(a.host.gui->is_api_supported(a.host.plugin, "cocoa", false));
   EXPECT_FALSE(a.host.gui->is_api_supported(a.host.plugin, nullptr, false));
 }
@@ -223,12 +230,13 @@ TEST(ClapThreads, MainThreadOnlyCallsNeverComeFromTheAudioThread) {
 }
 
 TEST(ClapLibrary, TheBuiltFileExportsOnlyTheEntryAndRuns) {
-  void *lib = dlopen(TARVELON_CLAP_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(lib, nullptr) << dlerror();
-  const auto *entry = static_cast<const clap_plugin_entry_t *>(dlsym(lib, "clap_entry"));
+  std::string why;
+  void *lib = shared_library::open(TARVELON_CLAP_PATH, &why);
+  ASSERT_NE(lib, nullptr) << why;
+  const auto *entry = static_cast<const clap_plugin_entry_t *>(shared_library::symbol(lib, "clap_entry"));
   ASSERT_NE(entry, nullptr);
-  EXPECT_EQ(dlsym(lib, "koppel_createPlugin"), nullptr);
-  EXPECT_EQ(dlsym(lib, "tarvelon_on_param_change"), nullptr);
+  EXPECT_EQ(shared_library::symbol(lib, "koppel_createPlugin"), nullptr);
+  EXPECT_EQ(shared_library::symbol(lib, "tarvelon_on_param_change"), nullptr);
   {
     clap_test_host host(entry);
     ASSERT_TRUE(host.create());
@@ -237,7 +245,7 @@ TEST(ClapLibrary, TheBuiltFileExportsOnlyTheEntryAndRuns) {
     stereo_f32 in(256, 0.25f), out(256);
     EXPECT_EQ(clap_run_block(host.plugin, 256, in.ch, out.ch, 2, false, nullptr, nullptr), CLAP_PROCESS_CONTINUE);
   }
-  dlclose(lib);
+  shared_library::close(lib);
 }
 
 namespace {

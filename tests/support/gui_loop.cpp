@@ -1,6 +1,13 @@
 #include "support/gui_loop.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <poll.h>
+#endif
 
 #include <algorithm>
 
@@ -25,6 +32,42 @@ bool gui_loop::remove_fd(int fd) {
   return true;
 }
 
+namespace {
+// Fires every due timer; callbacks may register or remove others, so the
+// list is walked by id.
+void fire_due_timers(std::vector<gui_loop::timer> &timers) {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<uint64_t> ids;
+  for (const gui_loop::timer &t : timers) ids.push_back(t.id);
+  for (uint64_t id : ids) {
+    auto it = std::find_if(timers.begin(), timers.end(), [&](const gui_loop::timer &t) { return t.id == id; });
+    if (it == timers.end() || now < it->next) continue;
+    it->next = now + std::chrono::milliseconds(it->period_ms);
+    auto f = it->fire;
+    f();
+  }
+}
+}  // namespace
+
+#ifdef _WIN32
+// Windows: the window messages of this thread (the editor's own timer among
+// them) as a host's message loop serves them, plus any host timers.
+void gui_loop::run_for(int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    auto wake = end;
+    for (const timer &t : timers) wake = std::min(wake, t.next);
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - std::chrono::steady_clock::now());
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(std::max<int64_t>(0, wait.count())), QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    fire_due_timers(timers);
+  }
+}
+#else
 void gui_loop::run_for(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < end) {
@@ -35,7 +78,6 @@ void gui_loop::run_for(int ms) {
     for (const timer &t : timers) wake = std::min(wake, t.next);
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - std::chrono::steady_clock::now());
     poll(p.data(), p.size(), int(std::max<int64_t>(0, wait.count())));
-    // Callbacks may register or remove others: work on copies.
     for (size_t i = 0; i < p.size(); i++) {
       if (!(p[i].revents & POLLIN)) continue;
       const int fd = p[i].fd;
@@ -46,18 +88,7 @@ void gui_loop::run_for(int ms) {
           break;
         }
     }
-    const auto now = std::chrono::steady_clock::now();
-    const std::vector<uint64_t> ids = [&] {
-      std::vector<uint64_t> r;
-      for (const timer &t : timers) r.push_back(t.id);
-      return r;
-    }();
-    for (uint64_t id : ids) {
-      auto it = std::find_if(timers.begin(), timers.end(), [&](const timer &t) { return t.id == id; });
-      if (it == timers.end() || now < it->next) continue;
-      it->next = now + std::chrono::milliseconds(it->period_ms);
-      auto f = it->fire;
-      f();
-    }
+    fire_due_timers(timers);
   }
 }
+#endif

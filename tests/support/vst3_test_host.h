@@ -1,4 +1,4 @@
-// A VST 3 host for the tests: loads the bundle's library with dlopen, calls
+// A VST 3 host for the tests: loads the bundle's library, calls
 // ModuleEntry and GetPluginFactory, and provides the host objects a plug-in
 // talks to (application, component handler, streams, parameter changes, events).
 #pragma once

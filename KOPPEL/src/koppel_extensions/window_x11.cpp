@@ -2,6 +2,7 @@
 // driven by the host's run loop (a 10 ms timer and the X connection's
 // descriptor), turning X events into PWEvents for the editor.
 #include "window_x11.h"
+#include "window_text.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xresource.h>
@@ -175,11 +176,6 @@ void forward_key_to_host(KoppelWindow *w, XKeyEvent ev) {
   trap.failed();
 }
 
-uint32_t pack_utf8(const unsigned char *s, size_t len) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < len && i < 4; i++) v |= uint32_t(s[i]) << (8 * i);
-  return v;
-}
 
 void on_key(KoppelWindow *w, XKeyEvent &ev) {
   const unsigned code = ev.keycode & 0xFF;
@@ -207,7 +203,7 @@ void on_key(KoppelWindow *w, XKeyEvent &ev) {
       PWEvent t{};
       t.type = PW_EVENT_TEXT;
       t.gui = w->gui;
-      t.text.codepoint = pack_utf8(s + i, len);
+      t.text.codepoint = pw_pack_utf8(s + i, len);
       t.text.modifiers = x11_modifiers(ev.state);
       used = x11_send(w, &t) || used;
     }
@@ -547,28 +543,7 @@ bool koppel_guiOnHostKey(void *gui, bool down, uint32_t character, int32_t virtu
   KoppelWindow *w = W(gui);
   // With the X focus the window gets the key itself: the host's copy would be a second press.
   if (!w || !w->gui || w->has_focus) return false;
-  PWEvent e{};
-  e.type = down ? PW_EVENT_KEY_DOWN : PW_EVENT_KEY_UP;
-  e.key.virtual_key = PWVirtualKey(virtual_key);
-  e.key.modifiers = modifiers;
-  bool used = virtual_key != PW_KEY_NONE && x11_send(w, &e);
-  if (down && character >= 0x20 && character != 0x7F && !(modifiers & PW_MOD_KEY_CTRL)) {
-    unsigned char u[4];
-    size_t n = 0;
-    if (character < 0x80) u[n++] = static_cast<unsigned char>(character);
-    else if (character < 0x800) u[n++] = static_cast<unsigned char>(0xC0 | (character >> 6)), u[n++] = static_cast<unsigned char>(0x80 | (character & 0x3F));
-    else if (character < 0xD800 || character > 0xDFFF)
-      u[n++] = static_cast<unsigned char>(0xE0 | (character >> 12)), u[n++] = static_cast<unsigned char>(0x80 | ((character >> 6) & 0x3F)),
-      u[n++] = static_cast<unsigned char>(0x80 | (character & 0x3F));
-    if (n) {
-      PWEvent t{};
-      t.type = PW_EVENT_TEXT;
-      t.text.codepoint = pack_utf8(u, n);
-      t.text.modifiers = modifiers;
-      used = x11_send(w, &t) || used;
-    }
-  }
-  return used;
+  return pw_send_host_key(w->gui, down, character, virtual_key, modifiers);
 }
 
 // Services.

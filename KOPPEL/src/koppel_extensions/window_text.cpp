@@ -1,0 +1,42 @@
+#include "window_text.h"
+
+#include "pw_window.h"
+
+uint32_t pw_pack_utf8(const unsigned char *s, size_t len) noexcept {
+  uint32_t v = 0;
+  for (size_t i = 0; s && i < len && i < 4; i++) v |= uint32_t(s[i]) << (8 * i);
+  return v;
+}
+
+bool pw_send_host_key(void *gui, bool down, uint32_t character, int32_t virtual_key, uint32_t modifiers) noexcept {
+  if (!gui) return false;
+  PWEvent e{};
+  e.type = down ? PW_EVENT_KEY_DOWN : PW_EVENT_KEY_UP;
+  e.gui = gui;
+  e.key.virtual_key = PWVirtualKey(virtual_key);
+  e.key.modifiers = modifiers;
+  bool used = virtual_key != PW_KEY_NONE && pw_event(&e);
+  if (down && character >= 0x20 && character != 0x7F && !(modifiers & PW_MOD_KEY_CTRL)) {
+    unsigned char u[4];
+    size_t n = 0;
+    if (character < 0x80) {
+      u[n++] = static_cast<unsigned char>(character);
+    } else if (character < 0x800) {
+      u[n++] = static_cast<unsigned char>(0xC0 | (character >> 6));
+      u[n++] = static_cast<unsigned char>(0x80 | (character & 0x3F));
+    } else if (character < 0xD800 || (character > 0xDFFF && character < 0x10000)) {
+      u[n++] = static_cast<unsigned char>(0xE0 | (character >> 12));
+      u[n++] = static_cast<unsigned char>(0x80 | ((character >> 6) & 0x3F));
+      u[n++] = static_cast<unsigned char>(0x80 | (character & 0x3F));
+    }
+    if (n) {
+      PWEvent t{};
+      t.type = PW_EVENT_TEXT;
+      t.gui = gui;
+      t.text.codepoint = pw_pack_utf8(u, n);
+      t.text.modifiers = modifiers;
+      used = pw_event(&t) || used;
+    }
+  }
+  return used;
+}

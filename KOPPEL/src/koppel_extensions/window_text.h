@@ -1,0 +1,13 @@
+// Text and keys the window layers of every platform hand to the editor alike.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// The UTF-8 bytes of one character packed as a text event carries them: first
+// byte lowest, at most four.
+uint32_t pw_pack_utf8(const unsigned char *s, size_t len) noexcept;
+
+// A key the host handed over instead of the window (a VST 3 view's onKeyDown
+// and onKeyUp): a key event, and for a printable character without Ctrl a
+// text event too. true when the editor used either.
+bool pw_send_host_key(void *gui, bool down, uint32_t character, int32_t virtual_key, uint32_t modifiers) noexcept;

@@ -1,0 +1,176 @@
+// The system's file dialog, run on a thread of its own so the host's window
+// keeps drawing; the result comes back to the window's thread by a message.
+#include "window_win.h"
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cstring>
+#include <new>
+
+
+struct pw_choose_file_job {
+  std::atomic<int> refs{2};  // the window and the dialog thread
+  std::atomic<HWND> hwnd{nullptr};  // cleared when the window goes first
+  HANDLE hThread = nullptr;
+  void *callback_data = nullptr;
+  pw_choose_file_callback callback = nullptr;
+  bool IsSave = false, IsFolder = false, Multiselect = false;
+  std::vector<std::pair<std::wstring, std::wstring>> types;
+  std::wstring title, folder, name;
+  std::vector<std::string> results;
+};
+
+namespace {
+void release(pw_choose_file_job *job) {
+  if (job && job->refs.fetch_sub(1) == 1) delete job;
+}
+
+void add_result(pw_choose_file_job *job, IShellItem *item) {
+  wchar_t *path = nullptr;
+  if (item && SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) && path) {
+    std::string utf8 = win_narrow(path);
+    if (!utf8.empty()) job->results.push_back(std::move(utf8));
+    CoTaskMemFree(path);
+  }
+}
+
+// Shows the dialog and collects what was chosen; any failing step leaves the
+// result empty, which the callback reports as 0 paths.
+void run_dialog(pw_choose_file_job *job) {
+  IFileDialog *dialog = nullptr;
+  const CLSID &cls = job->IsSave ? CLSID_FileSaveDialog : CLSID_FileOpenDialog;
+  const IID &iid = job->IsSave ? IID_IFileSaveDialog : IID_IFileOpenDialog;
+  if (FAILED(CoCreateInstance(cls, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void **>(&dialog))) || !dialog)
+    return;
+  if (!job->folder.empty()) {
+    IShellItem *start = nullptr;
+    if (SUCCEEDED(SHCreateItemFromParsingName(job->folder.c_str(), nullptr, IID_IShellItem,
+                                              reinterpret_cast<void **>(&start)))) {
+      dialog->SetFolder(start);
+      start->Release();
+    }
+  }
+  FILEOPENDIALOGOPTIONS options = 0;
+  if (SUCCEEDED(dialog->GetOptions(&options))) {
+    if (job->IsFolder) options |= FOS_PICKFOLDERS;
+    if (job->Multiselect) options |= FOS_ALLOWMULTISELECT;
+    dialog->SetOptions(options);
+  }
+  if (!job->types.empty()) {
+    std::vector<COMDLG_FILTERSPEC> specs;
+    for (const auto &t : job->types) specs.push_back({t.first.c_str(), t.second.c_str()});
+    dialog->SetFileTypes(UINT(specs.size()), specs.data());
+    dialog->SetFileTypeIndex(1);
+    // The default extension: the first pattern after its "*." up to any ";".
+    const std::wstring &p = job->types.front().second;
+    size_t start = 0;
+    while (start < p.size() && (p[start] == L'*' || p[start] == L'.')) start++;
+    const std::wstring ext = p.substr(start, std::min<size_t>(p.find(L';', start) - start, 63));
+    dialog->SetDefaultExtension(ext.c_str());
+  }
+  if (!job->name.empty()) dialog->SetFileName(job->name.c_str());
+  if (!job->title.empty()) dialog->SetTitle(job->title.c_str());
+  if (SUCCEEDED(dialog->Show(nullptr))) {
+    if (job->Multiselect && !job->IsSave) {
+      IShellItemArray *items = nullptr;
+      if (SUCCEEDED(static_cast<IFileOpenDialog *>(dialog)->GetResults(&items)) && items) {
+        DWORD n = 0;
+        items->GetCount(&n);
+        for (DWORD i = 0; i < n; i++) {
+          IShellItem *item = nullptr;
+          if (SUCCEEDED(items->GetItemAt(i, &item)) && item) {
+            add_result(job, item);
+            item->Release();
+          }
+        }
+        items->Release();
+      }
+    } else {
+      IShellItem *item = nullptr;
+      if (SUCCEEDED(dialog->GetResult(&item)) && item) {
+        add_result(job, item);
+        item->Release();
+      }
+    }
+  }
+  dialog->Release();
+}
+
+DWORD WINAPI choose_file_thread(void *arg) {
+  auto *job = static_cast<pw_choose_file_job *>(arg);
+  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  if (com) run_dialog(job);
+  if (com) CoUninitialize();
+  if (HWND hwnd = job->hwnd.load()) PostMessageW(hwnd, WM_PW_FILE_CHOSEN, 0, 0);
+  release(job);
+  return 0;
+}
+}  // namespace
+
+std::vector<std::pair<std::wstring, std::wstring>> win_file_types(const PWChooseFileArgs *args) noexcept {
+  std::vector<std::pair<std::wstring, std::wstring>> types;
+  if (!args || !args->num_extensions || !args->extension_names || !args->extension_types) return types;
+  std::wstring all;
+  for (uint32_t i = 0; i < args->num_extensions; i++) {
+    const char *type = args->extension_types[i] ? args->extension_types[i] : "";
+    while (*type == '.') type++;
+    const std::wstring pattern = L"*." + win_widen(type);
+    types.push_back({win_widen(args->extension_names[i]), pattern});
+    all += (i ? L";" : L"") + pattern;
+  }
+  if (types.size() > 1) types.insert(types.begin(), {L"Supported files", all});
+  return types;
+}
+
+bool pw_choose_file(const PWChooseFileArgs *args) noexcept {
+  if (!args || !args->pw || !args->pw->hwnd) return false;
+  KoppelWindow *w = args->pw;
+  if (w->ChooseFile) return false;  // one dialog per window at a time
+  auto *job = new (std::nothrow) pw_choose_file_job();
+  if (!job) return false;
+  job->hwnd = w->hwnd;
+  job->callback_data = args->callback_data;
+  job->callback = args->callback;
+  job->IsSave = args->is_save;
+  job->IsFolder = args->is_folder;
+  job->Multiselect = args->multiselect;
+  job->types = win_file_types(args);
+  job->folder = win_widen(args->folder);
+  job->name = win_widen(args->filename);
+  job->title = win_widen(args->title);
+  // A given text that does not convert, or a folder too short to be one, is refused.
+  const bool bad = (args->folder && (job->folder.size() + 1 < 3)) || (args->filename && job->name.empty()) ||
+                   (args->title && job->title.empty());
+  if (bad) {
+    delete job;
+    return false;
+  }
+  job->hThread = CreateThread(nullptr, 0, choose_file_thread, job, 0, nullptr);
+  if (!job->hThread) {
+    delete job;
+    return false;
+  }
+  w->ChooseFile = job;
+  return true;
+}
+
+void win_finish_choose_file(KoppelWindow *w) noexcept {
+  pw_choose_file_job *job = w ? w->ChooseFile : nullptr;
+  if (!job) return;
+  w->ChooseFile = nullptr;
+  WaitForSingleObject(job->hThread, INFINITE);  // it posted as its last act
+  CloseHandle(job->hThread);
+  std::vector<const char *> paths;
+  for (const std::string &p : job->results) paths.push_back(p.c_str());
+  if (job->callback) job->callback(job->callback_data, paths.data(), uint32_t(paths.size()));
+  release(job);
+}
+
+void win_abandon_choose_file(KoppelWindow *w) noexcept {
+  pw_choose_file_job *job = w ? w->ChooseFile : nullptr;
+  if (!job) return;
+  w->ChooseFile = nullptr;
+  job->hwnd = nullptr;  // the thread finishes on its own and frees the job
+  CloseHandle(job->hThread);
+  release(job);
+}

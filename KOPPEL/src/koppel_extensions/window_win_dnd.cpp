@@ -1,0 +1,282 @@
+// Files dragged onto the editor window (OLE drop target) and out of it (a
+// CF_HDROP data object with our drop source).
+#include "window_win.h"
+#include <shellapi.h>
+#include <shlobj.h>  // DROPFILES
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+constexpr size_t kMaxPathUnits = 260;  // per file name, terminator included
+constexpr size_t kMaxPathBytes = 520;  // per UTF-8 slot, terminator included
+
+FORMATETC hdrop_format() { return FORMATETC{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}; }
+
+bool is_hdrop(const FORMATETC *f) {
+  return f && f->cfFormat == CF_HDROP && f->dwAspect == DVASPECT_CONTENT && (f->tymed & TYMED_HGLOBAL);
+}
+
+// The file names of a drag as UTF-8, stopping at the first one that cannot
+// be read or converted.
+pw_path_list read_paths(IDataObject *data) {
+  pw_path_list list;
+  FORMATETC fmt = hdrop_format();
+  STGMEDIUM medium{};
+  if (!data || FAILED(data->GetData(&fmt, &medium))) return list;
+  auto drop = static_cast<HDROP>(GlobalLock(medium.hGlobal));
+  if (drop) {
+    const UINT n = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    list.paths = n ? static_cast<char **>(std::calloc(n, sizeof(char *))) : nullptr;
+    for (UINT i = 0; list.paths && i < n; i++) {
+      wchar_t name[kMaxPathUnits];
+      const UINT len = DragQueryFileW(drop, i, name, UINT(kMaxPathUnits));
+      if (!len || len >= kMaxPathUnits) break;
+      char *slot = static_cast<char *>(std::malloc(kMaxPathBytes));
+      if (!slot) break;
+      const int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name, int(len), slot,
+                                            int(kMaxPathBytes - 1), nullptr, nullptr);
+      if (bytes <= 0) {
+        std::free(slot);
+        break;
+      }
+      slot[bytes] = 0;
+      list.paths[list.count++] = slot;
+    }
+    GlobalUnlock(medium.hGlobal);
+  }
+  ReleaseStgMedium(&medium);
+  if (!list.count) list.clear();
+  return list;
+}
+
+PWEvent file_event(KoppelWindow *w, PWEventType type, POINTL pt, const pw_path_list &files) {
+  POINT p{pt.x, pt.y};
+  if (w && w->hwnd) ScreenToClient(w->hwnd, &p);
+  PWEvent e{};
+  e.type = type;
+  e.file.x = float(p.x);
+  e.file.y = float(p.y);
+  e.file.paths = files.paths;
+  e.file.num_paths = files.count;
+  return e;
+}
+
+class PWEnumFORMATETC final : public IEnumFORMATETC {
+ public:
+  explicit PWEnumFORMATETC(ULONG index) : Index(index) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IEnumFORMATETC) return E_NOINTERFACE;
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++RefCount); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG n = --RefCount;
+    if (n == 0) delete this;
+    return ULONG(n);
+  }
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, FORMATETC *out, ULONG *fetched) override {
+    if (fetched) *fetched = 0;
+    if (count != 1 || !out || Index > 0) return S_FALSE;
+    *out = hdrop_format();
+    Index++;
+    if (fetched) *fetched = 1;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return S_FALSE; }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    Index = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IEnumFORMATETC **out) override {
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) PWEnumFORMATETC(Index);
+    return *out ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  std::atomic<LONG> RefCount{1};
+  ULONG Index;
+};
+
+class PWDraggedFiles final : public IDataObject {
+ public:
+  explicit PWDraggedFiles(HGLOBAL block) : hMem(block) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IDataObject) return E_NOINTERFACE;
+    *out = this;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++RefCount); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG n = --RefCount;
+    if (n == 0) delete this;
+    return ULONG(n);
+  }
+  HRESULT STDMETHODCALLTYPE GetData(FORMATETC *f, STGMEDIUM *medium) override {
+    if (!medium) return E_POINTER;
+    if (!is_hdrop(f)) return DV_E_FORMATETC;
+    // Each reader gets its own copy: the receiver frees what it is given.
+    const SIZE_T size = GlobalSize(hMem);
+    HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    void *dst = copy ? GlobalLock(copy) : nullptr;
+    const void *src = dst ? GlobalLock(hMem) : nullptr;
+    if (!src) {
+      if (dst) GlobalUnlock(copy);
+      if (copy) GlobalFree(copy);
+      return E_OUTOFMEMORY;
+    }
+    std::memcpy(dst, src, size);
+    GlobalUnlock(hMem);
+    GlobalUnlock(copy);
+    medium->tymed = TYMED_HGLOBAL;
+    medium->hGlobal = copy;
+    medium->pUnkForRelease = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC *, STGMEDIUM *) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC *f) override { return is_hdrop(f) ? S_OK : DV_E_FORMATETC; }
+  HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC *, FORMATETC *) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetData(FORMATETC *, STGMEDIUM *, BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD direction, IEnumFORMATETC **out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (direction != DATADIR_GET) return E_NOTIMPL;
+    *out = new (std::nothrow) PWEnumFORMATETC(0);
+    return *out ? S_OK : E_OUTOFMEMORY;
+  }
+  HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC *, DWORD, IAdviseSink *, DWORD *) override {
+    return OLE_E_ADVISENOTSUPPORTED;
+  }
+  HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+  HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA **) override { return OLE_E_ADVISENOTSUPPORTED; }
+
+ private:
+  ~PWDraggedFiles() { GlobalFree(hMem); }
+  std::atomic<LONG> RefCount{1};
+  HGLOBAL hMem;
+};
+}  // namespace
+
+// The drop target lives inside the window record: counting never frees it.
+HRESULT STDMETHODCALLTYPE PWDropTarget::QueryInterface(REFIID, void **out) {
+  if (out) *out = nullptr;
+  return E_NOINTERFACE;
+}
+ULONG STDMETHODCALLTYPE PWDropTarget::AddRef() { return ULONG(++RefCount); }
+ULONG STDMETHODCALLTYPE PWDropTarget::Release() { return ULONG(--RefCount); }
+
+HRESULT STDMETHODCALLTYPE PWDropTarget::DragEnter(IDataObject *data, DWORD, POINTL pt, DWORD *effect) {
+  FORMATETC fmt = hdrop_format();
+  if (effect) *effect = DROPEFFECT_NONE;
+  files.clear();
+  if (!data || data->QueryGetData(&fmt) != S_OK) return E_UNEXPECTED;
+  files = read_paths(data);
+  if (!files.count) return E_FAIL;  // names that cannot be read: refused without an event
+  PWEvent e = file_event(pw, PW_EVENT_FILE_ENTER, pt, files);
+  if (win_send(pw, &e)) {
+    if (effect) *effect = DROPEFFECT_COPY;
+    return S_OK;
+  }
+  files.clear();
+  return E_FAIL;
+}
+
+HRESULT STDMETHODCALLTYPE PWDropTarget::DragOver(DWORD, POINTL pt, DWORD *effect) {
+  bool used = false;
+  if (files.count) {
+    PWEvent e = file_event(pw, PW_EVENT_FILE_MOVE, pt, files);
+    used = win_send(pw, &e);
+  }
+  if (effect) *effect = used ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PWDropTarget::DragLeave() {
+  PWEvent e{};
+  e.type = PW_EVENT_FILE_EXIT;
+  win_send(pw, &e);
+  files.clear();
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PWDropTarget::Drop(IDataObject *, DWORD, POINTL pt, DWORD *effect) {
+  bool used = false;
+  if (files.count) {
+    PWEvent e = file_event(pw, PW_EVENT_FILE_DROP, pt, files);
+    used = win_send(pw, &e);
+  }
+  files.clear();
+  if (effect) *effect = used ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+  return used ? S_OK : E_FAIL;
+}
+
+HRESULT STDMETHODCALLTYPE PWDropSource::QueryInterface(REFIID riid, void **out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (riid != IID_IUnknown && riid != IID_IDropSource) return E_NOINTERFACE;
+  *out = this;
+  AddRef();
+  return S_OK;
+}
+ULONG STDMETHODCALLTYPE PWDropSource::AddRef() { return ULONG(++RefCount); }
+ULONG STDMETHODCALLTYPE PWDropSource::Release() { return ULONG(--RefCount); }
+HRESULT STDMETHODCALLTYPE PWDropSource::QueryContinueDrag(BOOL escape, DWORD keys) {
+  if (escape) return DRAGDROP_S_CANCEL;
+  if (!(keys & MK_LBUTTON)) return DRAGDROP_S_DROP;
+  return S_OK;
+}
+HRESULT STDMETHODCALLTYPE PWDropSource::GiveFeedback(DWORD) { return DRAGDROP_S_USEDEFAULTCURSORS; }
+
+HGLOBAL win_make_drop_files(const char *const *paths, uint32_t num_paths) noexcept {
+  std::vector<std::wstring> names;
+  for (uint32_t i = 0; paths && i < num_paths; i++) {
+    std::wstring w = win_widen(paths[i]);
+    // A name cut short would be another file's: such a path is left out.
+    if (!w.empty() && w.size() + 1 <= kMaxPathUnits) names.push_back(std::move(w));
+  }
+  size_t units = 1;  // the closing zero
+  for (const std::wstring &n : names) units += n.size() + 1;
+  if (names.empty()) units = 2;  // an empty list is still two zeros
+  const size_t size = sizeof(DROPFILES) + units * sizeof(wchar_t);
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, size);
+  auto *header = block ? static_cast<DROPFILES *>(GlobalLock(block)) : nullptr;
+  if (!header) {
+    if (block) GlobalFree(block);
+    return nullptr;
+  }
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = TRUE;
+  auto *out = reinterpret_cast<wchar_t *>(reinterpret_cast<char *>(header) + sizeof(DROPFILES));
+  for (const std::wstring &n : names) {
+    std::memcpy(out, n.c_str(), (n.size() + 1) * sizeof(wchar_t));
+    out += n.size() + 1;
+  }
+  GlobalUnlock(block);
+  return block;
+}
+
+IDataObject *win_make_dragged_files(const char *const *paths, uint32_t num_paths) noexcept {
+  HGLOBAL block = win_make_drop_files(paths, num_paths);
+  if (!block) return nullptr;
+  auto *obj = new (std::nothrow) PWDraggedFiles(block);
+  if (!obj) GlobalFree(block);
+  return obj;
+}
+
+void pw_drag_files(KoppelWindow *w, const char *const *paths, uint32_t num_paths) noexcept {
+  if (!w || !w->hwnd || !w->ole_initialized) return;
+  IDataObject *obj = win_make_dragged_files(paths, num_paths);
+  if (!obj) return;
+  DWORD effect = DROPEFFECT_NONE;
+  DoDragDrop(obj, &w->DropSource, DROPEFFECT_COPY, &effect);
+  obj->Release();
+}
