@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstring>
 #include <atomic>
-#include <barrier>
 #include <thread>
 #include <vector>
 
+#include "support/thread_barrier.h"
 #include "support/stereo_buffer.h"
 #include "support/vst3_test_host.h"
 #include "vl_utf.h"
@@ -273,9 +273,9 @@ TEST(Vst3Lifetime, PartsReleasedTogetherOnThreeThreadsFreeTheRecordOnce) {
   module &m = the_module();
   PClassInfo info;
   m.f()->getClassInfo(m.factory, 0, &info);
-  constexpr int kRounds = 50000;
+  constexpr int kRounds = 20000;
   void *parts[3] = {};
-  std::barrier start(4), done(4);
+  thread_barrier start(4), done(4);
   std::vector<std::thread> threads;
   for (int k = 0; k < 3; k++)
     threads.emplace_back([&, k] {
