@@ -174,9 +174,18 @@ const tarvelon_host_callbacks_t tarvelon_koppel_host_callbacks = {
       const TarvelonKoppelPlugin *p = P(ud);
       copy_out(buf, size, p ? p->presetDir : "");
     },
-    // prompt_for_preset_path: no file dialog on this platform yet, so no choice
+    // prompt_for_preset_path: the system's file dialog where the window layer has one
     [](void *ud, inst_t *, int32_t save, char *buf, int32_t size) {
-      return tarvelon_koppel_accept_preset_path(P(ud), save, nullptr, buf, size);
+      const char *names[2] = {"Tarvelon preset (*.dat)", "All files (*.*)"};
+      const char *types[2] = {"dat", "*"};
+      PWChooseFileArgs args{};
+      args.is_save = save != 0;
+      args.num_extensions = 2;
+      args.extension_names = names;
+      args.extension_types = types;
+      char chosen[4096];
+      const bool ok = pw_prompt_for_file(&args, chosen, sizeof chosen);
+      return tarvelon_koppel_accept_preset_path(P(ud), save, ok ? chosen : nullptr, buf, size);
     },
     tarvelon_koppel_process_gui_frame,
 };

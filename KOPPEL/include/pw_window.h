@@ -220,6 +220,12 @@ bool pw_get_clipboard_text(KoppelWindow *pw, char **text, size_t *length) noexce
 void pw_free_clipboard_text(char *text) noexcept;
 void pw_set_mouse_cursor(KoppelWindow *pw, int32_t type) noexcept;
 bool pw_choose_file(const PWChooseFileArgs *args) noexcept;
+// The same dialog for a caller that needs the answer at once (no window is
+// needed; args->pw, callback and multiselect are ignored): waits for it while
+// serving the calling thread's messages. The chosen UTF-8 path in `out`; false
+// after a cancel, on failure, for a path that does not fit, or where the
+// platform has no dialog.
+bool pw_prompt_for_file(const PWChooseFileArgs *args, char *out, size_t size) noexcept;
 void pw_drag_files(KoppelWindow *pw, const char *const *paths, uint32_t num_paths) noexcept;
 void pw_beep() noexcept;
 void pw_get_screen_size(uint32_t *width, uint32_t *height) noexcept;

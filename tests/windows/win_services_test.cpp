@@ -2,8 +2,10 @@
 // file dialog's types and cancel, and files dragged in and out.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "koppel_clap.h"
 #include "koppel_extensions/window_win.h"
@@ -108,6 +110,14 @@ TEST(WinFileDialog, TypesAreOneForOneExtensionAndASupportedEntryBeforeSeveral) {
   EXPECT_EQ(four[0].first, L"Supported files");
   EXPECT_EQ(four[0].second, L"*.tvp;*.crv;*.txt");
   EXPECT_EQ(four[2].second, L"*.crv") << "leading dots are removed";
+  const char *any_names[] = {"Presets", "All files"};
+  const char *any_types[] = {"dat", "*"};
+  args.num_extensions = 2;
+  args.extension_names = any_names;
+  args.extension_types = any_types;
+  auto any = win_file_types(&args);
+  ASSERT_EQ(any.size(), 2u) << "no \"Supported files\" when every file is supported";
+  EXPECT_EQ(any[1].second, L"*.*");
 }
 
 TEST(WinFileDialog, BadRequestsStartNoThreadAndACancelledDialogStillCallsBack) {
@@ -148,6 +158,65 @@ TEST(WinFileDialog, BadRequestsStartNoThreadAndACancelledDialogStillCallsBack) {
   EXPECT_EQ(r.calls, 1);
   EXPECT_EQ(r.paths, 0u);
   EXPECT_EQ(e.window()->ChooseFile, nullptr);
+}
+
+namespace {
+// Answers the dialog titled `title` once it shows, as a user would, from a
+// thread of its own: its Save or Open button, or Cancel.
+BOOL CALLBACK find_accept_button(HWND child, LPARAM lp) {
+  wchar_t text[32] = {};
+  GetWindowTextW(child, text, 32);
+  const std::wstring t = text;
+  if (t == L"&Save" || t == L"Save" || t == L"&Open" || t == L"Open") {
+    *reinterpret_cast<HWND *>(lp) = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::thread answer_dialog(const wchar_t *title, bool accept) {
+  return std::thread([title, accept] {
+    for (int i = 0; i < 1000; i++) {
+      if (HWND d = FindWindowW(nullptr, title)) {
+        Sleep(200);  // let it finish setting up
+        HWND button = nullptr;
+        if (accept) EnumChildWindows(d, find_accept_button, reinterpret_cast<LPARAM>(&button));
+        if (button) PostMessageW(button, BM_CLICK, 0, 0);
+        else PostMessageW(d, WM_COMMAND, IDCANCEL, 0);
+        return;
+      }
+      Sleep(10);
+    }
+  });
+}
+}  // namespace
+
+TEST(WinFileDialog, APromptWaitsForTheAnswerAndThePresetCallbackUsesIt) {
+  char out[4096] = "stale";
+  PWChooseFileArgs args{};
+  args.title = "Tarvelon prompt test";
+  std::thread cancel = answer_dialog(L"Tarvelon prompt test", false);
+  EXPECT_FALSE(pw_prompt_for_file(&args, out, sizeof out));
+  cancel.join();
+  EXPECT_STREQ(out, "");
+
+  // A save under a full path typed in gives that path.
+  wchar_t tmp[MAX_PATH];
+  GetTempPathW(MAX_PATH, tmp);
+  const std::string typed = win_narrow(tmp) + "chosen.dat";
+  args.is_save = true;
+  args.filename = typed.c_str();
+  std::thread ok = answer_dialog(L"Tarvelon prompt test", true);
+  const bool chosen = pw_prompt_for_file(&args, out, sizeof out);
+  ok.join();
+  ASSERT_TRUE(chosen);
+  const std::string path = out;
+  EXPECT_EQ(path.substr(path.size() - 10), "chosen.dat") << path;
+  char small[8];
+  std::thread again = answer_dialog(L"Tarvelon prompt test", true);
+  EXPECT_FALSE(pw_prompt_for_file(&args, small, sizeof small)) << "a path that does not fit is no answer";
+  again.join();
+  EXPECT_STREQ(small, "");
 }
 
 TEST(WinDragAndDrop, BlocksOfDraggedFilesAndTheirCopies) {

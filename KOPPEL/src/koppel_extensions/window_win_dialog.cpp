@@ -118,17 +118,21 @@ std::vector<std::pair<std::wstring, std::wstring>> win_file_types(const PWChoose
     types.push_back({win_widen(args->extension_names[i]), pattern});
     all += (i ? L";" : L"") + pattern;
   }
-  if (types.size() > 1) types.insert(types.begin(), {L"Supported files", all});
+  // "Supported files" says nothing when every file is among them.
+  const bool any_file = all == L"*.*" || all.find(L"*.*;") != std::wstring::npos ||
+                        (all.size() > 4 && all.compare(all.size() - 4, 4, L";*.*") == 0);
+  if (types.size() > 1 && !any_file) types.insert(types.begin(), {L"Supported files", all});
   return types;
 }
 
-bool pw_choose_file(const PWChooseFileArgs *args) noexcept {
-  if (!args || !args->pw || !args->pw->hwnd) return false;
-  KoppelWindow *w = args->pw;
-  if (w->ChooseFile) return false;  // one dialog per window at a time
+namespace {
+// A job for the request with its dialog thread started; null when the request
+// is refused (a given text that does not convert, a folder too short to be
+// one) or the thread cannot start.
+pw_choose_file_job *start_job(const PWChooseFileArgs *args, HWND hwnd) {
   auto *job = new (std::nothrow) pw_choose_file_job();
-  if (!job) return false;
-  job->hwnd = w->hwnd;
+  if (!job) return nullptr;
+  job->hwnd = hwnd;
   job->callback_data = args->callback_data;
   job->callback = args->callback;
   job->IsSave = args->is_save;
@@ -138,20 +142,48 @@ bool pw_choose_file(const PWChooseFileArgs *args) noexcept {
   job->folder = win_widen(args->folder);
   job->name = win_widen(args->filename);
   job->title = win_widen(args->title);
-  // A given text that does not convert, or a folder too short to be one, is refused.
   const bool bad = (args->folder && (job->folder.size() + 1 < 3)) || (args->filename && job->name.empty()) ||
                    (args->title && job->title.empty());
-  if (bad) {
-    delete job;
-    return false;
-  }
-  job->hThread = CreateThread(nullptr, 0, choose_file_thread, job, 0, nullptr);
+  if (!bad) job->hThread = CreateThread(nullptr, 0, choose_file_thread, job, 0, nullptr);
   if (!job->hThread) {
     delete job;
-    return false;
+    return nullptr;
   }
-  w->ChooseFile = job;
-  return true;
+  return job;
+}
+}  // namespace
+
+bool pw_choose_file(const PWChooseFileArgs *args) noexcept {
+  if (!args || !args->pw || !args->pw->hwnd) return false;
+  KoppelWindow *w = args->pw;
+  if (w->ChooseFile) return false;  // one dialog per window at a time
+  w->ChooseFile = start_job(args, w->hwnd);
+  return w->ChooseFile != nullptr;
+}
+
+bool pw_prompt_for_file(const PWChooseFileArgs *args, char *out, size_t size) noexcept {
+  if (out && size) out[0] = 0;
+  if (!args || !out || !size) return false;
+  PWChooseFileArgs one = *args;
+  one.multiselect = false;
+  pw_choose_file_job *job = start_job(&one, nullptr);
+  if (!job) return false;
+  // The caller's windows keep painting while the dialog is open.
+  while (MsgWaitForMultipleObjects(1, &job->hThread, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&m);
+      DispatchMessageW(&m);
+    }
+  }
+  CloseHandle(job->hThread);
+  bool ok = false;
+  if (!job->results.empty() && job->results.front().size() < size) {
+    std::memcpy(out, job->results.front().c_str(), job->results.front().size() + 1);
+    ok = true;
+  }
+  release(job);
+  return ok;
 }
 
 void win_finish_choose_file(KoppelWindow *w) noexcept {

@@ -633,6 +633,11 @@ bool pw_choose_file(const PWChooseFileArgs *) noexcept {
 
 void pw_drag_files(KoppelWindow *, const char *const *, uint32_t) noexcept {}
 
+bool pw_prompt_for_file(const PWChooseFileArgs *, char *out, size_t size) noexcept {
+  if (out && size) out[0] = 0;
+  return false;
+}
+
 void pw_beep() noexcept {
   if (Display *dpy = XOpenDisplay(nullptr)) {
     XBell(dpy, 0);
