@@ -259,6 +259,20 @@ TEST(WinEditor, HostResizingStaysWithinTheLimitsAndTheSizingHookTracksTheEdge) {
   e.close();
 }
 
+TEST(WinEditor, AParentOfAnotherProcessGetsNoSizingHook) {
+  // The desktop window belongs to another process: hooking its thread would
+  // reach into that program.
+  DWORD pid = 0;
+  GetWindowThreadProcessId(GetDesktopWindow(), &pid);
+  if (pid == GetCurrentProcessId()) GTEST_SKIP() << "the desktop belongs to this process here";
+  clap_editor e;
+  ASSERT_TRUE(e.create_and_open(GetDesktopWindow()));
+  EXPECT_EQ(e.window()->hCallWndHook, nullptr);
+  EXPECT_TRUE(e.host.gui->set_size(e.host.plugin, 900, 600)) << "resizing still works, edge unknown";
+  EXPECT_EQ(e.window()->ResizeDirection, PW_RESIZE_UNKNOWN);
+  e.close();
+}
+
 TEST(WinEditor, OpeningAndClosingFiftyTimesLeavesNoWindowClassOrHook) {
   host_window parent;
   clap_editor e;

@@ -219,6 +219,25 @@ TEST(WinFileDialog, APromptWaitsForTheAnswerAndThePresetCallbackUsesIt) {
   EXPECT_STREQ(small, "");
 }
 
+TEST(WinFileDialog, AnEditorClosedWhileItsDialogIsOpenIsNotCalledBack) {
+  int calls = 0;
+  std::thread cancel = answer_dialog(L"Tarvelon orphan dialog", false);
+  {
+    open_editor e;
+    ASSERT_TRUE(e.ok);
+    PWChooseFileArgs args{};
+    args.pw = e.window();
+    args.callback_data = &calls;
+    args.callback = [](void *data, const char *const *, uint32_t) { ++*static_cast<int *>(data); };
+    args.title = "Tarvelon orphan dialog";
+    ASSERT_TRUE(pw_choose_file(&args));
+  }  // closed with the dialog still up
+  cancel.join();
+  gui_loop loop;
+  loop.run_for(300);  // the dialog's thread ends on its own
+  EXPECT_EQ(calls, 0);
+}
+
 TEST(WinDragAndDrop, BlocksOfDraggedFilesAndTheirCopies) {
   size_t bytes = 0;
   HGLOBAL empty = win_make_drop_files(nullptr, 0);
