@@ -7,6 +7,8 @@
 #include "dsp/fft_kernels.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+
 #define FFT_KERNEL_NS fft_avx2
 #include "dsp/fft_kernels.inc"
 #endif
