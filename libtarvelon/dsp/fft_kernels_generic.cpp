@@ -15,6 +15,9 @@ namespace fft_avx2 {
 void transform(const fft_plan_t *plan, const double *in, double *out, int32_t n, int32_t method, double norm) {
   fft_generic::transform(plan, in, out, n, method, norm);
 }
+void spectrum_multiply(const double *s1, const double *s2, double *s3, int32_t size) {
+  fft_generic::spectrum_multiply(s1, s2, s3, size);
+}
 }  // namespace fft_avx2
 #endif
 
@@ -41,4 +44,10 @@ void fft_transform(const fft_plan_t *plan, const double *in, double *out, int32_
   const int32_t k = g_kernel.load(std::memory_order_relaxed);
   if (k != FFT_KERNEL_GENERIC && cpu_has_avx2()) return fft_avx2::transform(plan, in, out, n, method, norm);
   fft_generic::transform(plan, in, out, n, method, norm);
+}
+
+void fft_spectrum_multiply(const double *s1, const double *s2, double *s3, int32_t size) {
+  const int32_t k = g_kernel.load(std::memory_order_relaxed);
+  if (k != FFT_KERNEL_GENERIC && cpu_has_avx2()) return fft_avx2::spectrum_multiply(s1, s2, s3, size);
+  fft_generic::spectrum_multiply(s1, s2, s3, size);
 }

@@ -1,6 +1,8 @@
 // Pure scale and size functions shared by the band model, design, engine and display.
 #include "dsp/scales.h"
 
+#include "dsp/fft_kernels.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -187,14 +189,7 @@ int32_t next_fast_fft_size(int32_t x) noexcept {
 
 void fftconv(const double *s1, const double *s2, double *s3, int32_t size) noexcept {
   if (!s1 || !s2 || !s3 || size <= 0) return;
-  s3[0] = s1[0] * s2[0];
-  const int32_t last = (size + 1) / 2;  // bins 1 .. ceil(size/2)-1 are complex
-  for (int32_t k = 1; k < last; k++) {
-    const double a = s1[k], b = s1[size - k], c = s2[k], d = s2[size - k];
-    s3[k] = a * c - b * d;
-    s3[size - k] = b * c + a * d;
-  }
-  if (size % 2 == 0) s3[size / 2] = s1[size / 2] * s2[size / 2];
+  fft_spectrum_multiply(s1, s2, s3, size);
 }
 
 void polar_mag(double *s, int32_t M) noexcept {
