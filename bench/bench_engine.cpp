@@ -18,6 +18,7 @@ struct engine_case {
   double sr;
   double resolution;
   int host_block;
+  double input_buffer = 0.2;  // "Input Buffer Size"
 };
 
 memory_host *new_host(const engine_case &c) {
@@ -31,6 +32,8 @@ inst_t *new_instance(memory_host *host, const engine_case &c) {
   inst_t *ci = tarvelon_create_hosted_plugin_instance(nullptr, 16, memory_host::callbacks(), host, nullptr);
   host->set(TV_PARAM_RESOLUTION, c.resolution);
   tarvelon_on_param_change(ci, TV_PARAM_RESOLUTION);
+  host->set(TV_PARAM_INPUT_BUFFER, c.input_buffer);
+  tarvelon_on_param_change(ci, TV_PARAM_INPUT_BUFFER);
   return ci;
 }
 
@@ -151,7 +154,8 @@ void BM_FftwOlaReference(benchmark::State &state, engine_case c) {
 }
 
 const engine_case k44 = {44100.0, 1.0, 256}, k48 = {48000.0, 1.0, 256}, kBig = {44100.0, 1.0, 4096},
-                  kHuge = {192000.0, 16.0, 256};
+                  kHuge = {192000.0, 16.0, 256}, k96 = {96000.0, 1.0, 256}, kTiny = {44100.0, 1.0, 32},
+                  kLongest = {44100.0, 1.0, 256, 6.0};
 }  // namespace
 
 BENCHMARK_CAPTURE(BM_ProcessStereo, defaults_44k1, k44);
@@ -162,5 +166,11 @@ BENCHMARK_CAPTURE(BM_ProcessStereo, host_block_4096, kBig);
 BENCHMARK_CAPTURE(BM_FftwOlaReference, host_block_4096, kBig);
 BENCHMARK_CAPTURE(BM_ProcessStereo, res16_192k, kHuge);
 BENCHMARK_CAPTURE(BM_FftwOlaReference, res16_192k, kHuge);
+BENCHMARK_CAPTURE(BM_ProcessStereo, defaults_96k, k96);
+BENCHMARK_CAPTURE(BM_FftwOlaReference, defaults_96k, k96);
+BENCHMARK_CAPTURE(BM_ProcessStereo, host_block_32, kTiny);
+BENCHMARK_CAPTURE(BM_FftwOlaReference, host_block_32, kTiny);
+BENCHMARK_CAPTURE(BM_ProcessStereo, input_buffer_max, kLongest);
+BENCHMARK_CAPTURE(BM_FftwOlaReference, input_buffer_max, kLongest);
 BENCHMARK_CAPTURE(BM_ProcessSilence, defaults_44k1, k44);
 BENCHMARK_CAPTURE(BM_ProcessSilence, host_block_4096, kBig);
