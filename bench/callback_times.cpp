@@ -24,6 +24,8 @@ void measure(const char *label, double input_buffer) {
   auto host = std::make_unique<memory_host>();
   host->samplerate = 44100.0;
   inst_t *ci = tarvelon_create_hosted_plugin_instance(nullptr, 16, memory_host::callbacks(), host.get(), nullptr);
+  host->set(TV_PARAM_RESOLUTION, 1.0);  // whatever the user's preferences say
+  tarvelon_on_param_change(ci, TV_PARAM_RESOLUTION);
   host->set(TV_PARAM_INPUT_BUFFER, input_buffer);
   tarvelon_on_param_change(ci, TV_PARAM_INPUT_BUFFER);
   constexpr int kBlock = 256, kCalls = 20000;
