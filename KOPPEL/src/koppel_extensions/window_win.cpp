@@ -10,7 +10,7 @@
 
 #include "koppel_gui.h"
 #include "koppel_interface.h"
-#include "window_text.h"
+#include "window_common.h"
 
 namespace {
 constexpr const wchar_t *kTitle = L"Tarvelon Free";
@@ -500,29 +500,13 @@ void koppel_getSize(void *gui, uint32_t *width, uint32_t *height) noexcept {
 
 void koppel_checkSize(void *gui, uint32_t *width, uint32_t *height) noexcept {
   KoppelWindow *w = W(gui);
-  if (!w || !width || !height || !w->gui) return;
-  PWGetInfo info{};
-  info.type = PW_INFO_CONSTRAIN_SIZE;
-  info.constrain_size.gui = w->gui;
-  info.constrain_size.width = *width;
-  info.constrain_size.height = *height;
-  info.constrain_size.direction = w->ResizeDirection;
-  pw_get_info(&info);
-  *width = info.constrain_size.width;
-  *height = info.constrain_size.height;
+  if (w) pw_constrain_size(w->gui, w->ResizeDirection, width, height);
 }
 
 bool koppel_setSize(void *gui, uint32_t width, uint32_t height) noexcept {
   KoppelWindow *w = W(gui);
   if (!w || !w->hwnd) return false;
-  if (w->gui) {
-    PWEvent e{};
-    e.type = PW_EVENT_RESIZE_UPDATE;
-    e.resize.width = width;
-    e.resize.height = height;
-    e.resize.direction = w->ResizeDirection;
-    if (!win_send(w, &e)) return false;
-  }
+  if (w->gui && !pw_send_resize(w->gui, width, height, w->ResizeDirection)) return false;
   koppel_checkSize(gui, &width, &height);  // the window takes the size the editor accepted
   return SetWindowPos(w->hwnd, nullptr, 0, 0, int(width), int(height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -63,13 +63,15 @@ PWEvent file_event(KoppelWindow *w, PWEventType type, POINTL pt, const pw_path_l
   return e;
 }
 
-class PWEnumFORMATETC final : public IEnumFORMATETC {
+// A heap COM object answering IUnknown and its one interface, freed by the
+// release that takes its last reference.
+template <class I, const IID &kIid>
+class com_object : public I {
  public:
-  explicit PWEnumFORMATETC(ULONG index) : Index(index) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IEnumFORMATETC) return E_NOINTERFACE;
+    if (riid != IID_IUnknown && riid != kIid) return E_NOINTERFACE;
     *out = this;
     AddRef();
     return S_OK;
@@ -80,6 +82,17 @@ class PWEnumFORMATETC final : public IEnumFORMATETC {
     if (n == 0) delete this;
     return ULONG(n);
   }
+
+ protected:
+  virtual ~com_object() = default;
+
+ private:
+  std::atomic<LONG> RefCount{1};
+};
+
+class PWEnumFORMATETC final : public com_object<IEnumFORMATETC, IID_IEnumFORMATETC> {
+ public:
+  explicit PWEnumFORMATETC(ULONG index) : Index(index) {}
   HRESULT STDMETHODCALLTYPE Next(ULONG count, FORMATETC *out, ULONG *fetched) override {
     if (fetched) *fetched = 0;
     if (count != 1 || !out || Index > 0) return S_FALSE;
@@ -100,27 +113,12 @@ class PWEnumFORMATETC final : public IEnumFORMATETC {
   }
 
  private:
-  std::atomic<LONG> RefCount{1};
   ULONG Index;
 };
 
-class PWDraggedFiles final : public IDataObject {
+class PWDraggedFiles final : public com_object<IDataObject, IID_IDataObject> {
  public:
   explicit PWDraggedFiles(HGLOBAL block) : hMem(block) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IDataObject) return E_NOINTERFACE;
-    *out = this;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++RefCount); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG n = --RefCount;
-    if (n == 0) delete this;
-    return ULONG(n);
-  }
   HRESULT STDMETHODCALLTYPE GetData(FORMATETC *f, STGMEDIUM *medium) override {
     if (!medium) return E_POINTER;
     if (!is_hdrop(f)) return DV_E_FORMATETC;
@@ -160,8 +158,7 @@ class PWDraggedFiles final : public IDataObject {
   HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA **) override { return OLE_E_ADVISENOTSUPPORTED; }
 
  private:
-  ~PWDraggedFiles() { GlobalFree(hMem); }
-  std::atomic<LONG> RefCount{1};
+  ~PWDraggedFiles() override { GlobalFree(hMem); }
   HGLOBAL hMem;
 };
 }  // namespace

@@ -2,7 +2,7 @@
 // driven by the host's run loop (a 10 ms timer and the X connection's
 // descriptor), turning X events into PWEvents for the editor.
 #include "window_x11.h"
-#include "window_text.h"
+#include "window_common.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xresource.h>
@@ -491,29 +491,13 @@ void koppel_getSize(void *gui, uint32_t *width, uint32_t *height) noexcept {
 
 void koppel_checkSize(void *gui, uint32_t *width, uint32_t *height) noexcept {
   KoppelWindow *w = W(gui);
-  if (!w || !width || !height || !w->gui) return;
-  PWGetInfo info{};
-  info.type = PW_INFO_CONSTRAIN_SIZE;
-  info.constrain_size.gui = w->gui;
-  info.constrain_size.width = *width;
-  info.constrain_size.height = *height;
-  info.constrain_size.direction = w->resize_direction;
-  pw_get_info(&info);
-  *width = info.constrain_size.width;
-  *height = info.constrain_size.height;
+  if (w) pw_constrain_size(w->gui, w->resize_direction, width, height);
 }
 
 bool koppel_setSize(void *gui, uint32_t width, uint32_t height) noexcept {
   KoppelWindow *w = W(gui);
   if (!w || !w->win) return false;
-  if (w->gui) {
-    PWEvent e{};
-    e.type = PW_EVENT_RESIZE_UPDATE;
-    e.resize.width = width;
-    e.resize.height = height;
-    e.resize.direction = w->resize_direction;
-    if (!x11_send(w, &e)) return false;
-  }
+  if (w->gui && !pw_send_resize(w->gui, width, height, w->resize_direction)) return false;
   // The window takes the size the editor accepted.
   koppel_checkSize(gui, &width, &height);
   w->width = width, w->height = height;

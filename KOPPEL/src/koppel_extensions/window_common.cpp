@@ -1,4 +1,4 @@
-#include "window_text.h"
+#include "window_common.h"
 
 #include "pw_window.h"
 
@@ -39,4 +39,28 @@ bool pw_send_host_key(void *gui, bool down, uint32_t character, int32_t virtual_
     }
   }
   return used;
+}
+
+void pw_constrain_size(void *gui, PWResizeDirection direction, uint32_t *width, uint32_t *height) noexcept {
+  if (!gui || !width || !height) return;
+  PWGetInfo info{};
+  info.type = PW_INFO_CONSTRAIN_SIZE;
+  info.constrain_size.gui = gui;
+  info.constrain_size.width = *width;
+  info.constrain_size.height = *height;
+  info.constrain_size.direction = direction;
+  pw_get_info(&info);
+  *width = info.constrain_size.width;
+  *height = info.constrain_size.height;
+}
+
+bool pw_send_resize(void *gui, uint32_t width, uint32_t height, PWResizeDirection direction) noexcept {
+  if (!gui) return false;
+  PWEvent e{};
+  e.type = PW_EVENT_RESIZE_UPDATE;
+  e.gui = gui;
+  e.resize.width = width;
+  e.resize.height = height;
+  e.resize.direction = direction;
+  return pw_event(&e);
 }
