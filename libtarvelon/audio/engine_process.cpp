@@ -57,9 +57,26 @@ int32_t channel_count(inst_t *ci) {
 std::atomic<bool> g_skip_silent_blocks{true};
 
 // true when every value is +0 or -0: the bits without their sign OR to zero.
+// Eight independent accumulators keep the vector units busy on long silent
+// runs, and sound ends the scan after the chunk it appears in.
 bool all_zero(const double *x, int32_t n) {
+  constexpr int32_t kLanes = 8, kChunk = 256;
+  int32_t i = 0;
+  while (i + kLanes <= n) {
+    uint64_t acc[kLanes] = {};
+    const int32_t end = i + kChunk <= n ? i + kChunk : n - (n - i) % kLanes;
+    for (; i < end; i += kLanes)
+      for (int32_t j = 0; j < kLanes; j++) {
+        uint64_t bits;
+        std::memcpy(&bits, &x[i + j], sizeof bits);
+        acc[j] |= bits << 1;
+      }
+    uint64_t any = 0;
+    for (int32_t j = 0; j < kLanes; j++) any |= acc[j];
+    if (any) return false;
+  }
   uint64_t acc = 0;
-  for (int32_t i = 0; i < n; i++) {
+  for (; i < n; i++) {
     uint64_t bits;
     std::memcpy(&bits, &x[i], sizeof bits);
     acc |= bits << 1;

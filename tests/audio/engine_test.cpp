@@ -319,3 +319,17 @@ TEST(Engine, SilentBlocksCostNoTransformAndChangeNoBit) {
   }
   EXPECT_TRUE(went_silent);
 }
+
+// The silence scan works in chunks with an early end: one tiny sample
+// anywhere in a long call, or in its last few frames, is still sound.
+TEST(Engine, OneTinySampleAnywhereInALongCallIsSound) {
+  for (int at : {0, 7, 8, 255, 256, 257, 4095, 4096, 4098}) {
+    test_instance t;
+    std::array<samples, 2> quiet{samples(4099, 0.0), samples(4099, 0.0)};
+    for (int i = 0; i < 3; i++) run(t, quiet, {4099});
+    ASSERT_GT(t.ci->silent_input_frames, 0) << at;
+    quiet[at % 2][size_t(at)] = 4.9e-324;  // the smallest denormal
+    run(t, quiet, {4099});
+    EXPECT_EQ(t.ci->silent_input_frames, 0) << "sound at frame " << at;
+  }
+}
