@@ -61,8 +61,8 @@ void BM_FftwReference(benchmark::State &state) {
 }
 }  // namespace
 
-BENCHMARK(BM_Fft)->Arg(1350)->Arg(1500)->Arg(5120)->Arg(72900);
-BENCHMARK(BM_FftwReference)->Arg(1350)->Arg(1500)->Arg(5120)->Arg(72900);
+BENCHMARK(BM_Fft)->Arg(1350)->Arg(1500)->Arg(5120)->Arg(10368)->Arg(72900);
+BENCHMARK(BM_FftwReference)->Arg(1350)->Arg(1500)->Arg(5120)->Arg(10368)->Arg(72900);
 
 // A spread sample of the fast-length table the engine chooses from (every
 // sixth length from 1000 to 100 000), both sides, for the worst ratio.
