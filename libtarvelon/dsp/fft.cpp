@@ -1,7 +1,7 @@
 // Mixed-radix real FFT. Even lengths run a complex transform of half the length
 // on the samples taken in pairs and split the result; odd lengths run a complex
 // transform of full length. The complex transform is a self-sorting (Stockham)
-// decimation-in-frequency with radix-4, 2, 3 and 5 butterflies and a direct
+// decimation-in-frequency with radix-8, 4, 2, 3 and 5 butterflies and a direct
 // butterfly for any other odd prime factor.
 #include "dsp/fft.h"
 
@@ -24,6 +24,10 @@ void put_root(double *tw, size_t i, int64_t k, int64_t n) {
   tw[2 * i + 1] = -std::sin(a);
 }
 
+// Radices without a butterfly of their own run the direct pass, which needs
+// a table of their r roots after the stage twiddles.
+bool is_generic_radix(int64_t r) { return r > 5 && r != 8; }
+
 // Factor plan of one complex length: factors in the order the passes run.
 struct factors_t {
   int32_t count;
@@ -39,7 +43,7 @@ factors_t factorise(int32_t len) {
       rest /= p;
     }
   };
-  for (int32_t p : {4, 2, 3, 5}) take(p);
+  for (int32_t p : {8, 4, 2, 3, 5}) take(p);
   for (int32_t p = 7; int64_t(p) * p <= rest; p += 2) take(p);
   if (rest > 1) fs.f[fs.count++] = rest;
   return fs;
@@ -53,7 +57,7 @@ size_t twiddle_length(const factors_t &fs, int32_t len, bool split) {
   for (int i = 0; i < fs.count; i++) {
     const int64_t r = fs.f[i], m = L / r;
     c += size_t((r - 1) * m);
-    if (r > 5) c += size_t(r);
+    if (is_generic_radix(r)) c += size_t(r);
     L = m;
   }
   if (split) c += size_t(len);
@@ -76,7 +80,7 @@ void compute_twiddles(double *tw, const factors_t &fs, int32_t len, bool split, 
     const int64_t r = fs.f[i], m = L / r;
     for (int64_t p = 0; p < m; p++)
       for (int64_t k = 1; k < r; k++) put_root(tw, pos++, p * k, L);
-    if (r > 5)
+    if (is_generic_radix(r))
       for (int64_t t = 0; t < r; t++) put_root(tw, pos++, t, r);
     L = m;
   }
@@ -89,7 +93,7 @@ size_t stage_twiddle_length(const int32_t *factors, int32_t nf, int32_t len) {
   int64_t L = len;
   for (int i = 0; i < nf; i++) {
     const int64_t r = factors[i], m = L / r;
-    c += size_t((r - 1) * m) + (r > 5 ? size_t(r) : 0);
+    c += size_t((r - 1) * m) + (is_generic_radix(r) ? size_t(r) : 0);
     L = m;
   }
   return c;
