@@ -64,3 +64,19 @@ bool pw_send_resize(void *gui, uint32_t width, uint32_t height, PWResizeDirectio
   e.resize.direction = direction;
   return pw_event(&e);
 }
+
+void pw_send_scale(void *gui, void *plugin, float scale, uint32_t *width, uint32_t *height) noexcept {
+  if (gui) {
+    PWEvent e{};
+    e.type = PW_EVENT_CONTENT_SCALE_FACTOR_CHANGED;
+    e.gui = gui;
+    e.content_scale_factor = scale;
+    pw_event(&e);
+  }
+  PWGetInfo info{};
+  info.type = PW_INFO_INIT_SIZE;
+  info.init_size.plugin = plugin;
+  pw_get_info(&info);
+  if (width) *width = info.init_size.width;
+  if (height) *height = info.init_size.height;
+}

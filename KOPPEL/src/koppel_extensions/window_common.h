@@ -20,3 +20,6 @@ bool pw_send_host_key(void *gui, bool down, uint32_t character, int32_t virtual_
 void pw_constrain_size(void *gui, PWResizeDirection direction, uint32_t *width, uint32_t *height) noexcept;
 // Tells the editor the host resizes it; false when it refused (or there is none).
 bool pw_send_resize(void *gui, uint32_t width, uint32_t height, PWResizeDirection direction) noexcept;
+// Tells the editor (if any) the host's new scale and gives the size the
+// plug-in's editor wants at it.
+void pw_send_scale(void *gui, void *plugin, float scale, uint32_t *width, uint32_t *height) noexcept;

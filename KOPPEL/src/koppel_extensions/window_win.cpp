@@ -474,20 +474,12 @@ void koppel_setScaleFactor(void *gui, float scale) noexcept {
   KoppelWindow *w = W(gui);
   if (!w || !(scale > 0.0f)) return;
   w->content_scale_factor = scale;
-  PWEvent e{};
-  e.type = PW_EVENT_CONTENT_SCALE_FACTOR_CHANGED;
-  e.content_scale_factor = scale;
-  win_send(w, &e);
-  // The editor may have taken a new size for the scale.
-  PWGetInfo info{};
-  info.type = PW_INFO_INIT_SIZE;
-  info.init_size.plugin = w->plugin;
-  pw_get_info(&info);
-  uint32_t cw = 0, ch = 0;
+  // The editor may take a new size for the scale.
+  uint32_t width = 0, height = 0, cw = 0, ch = 0;
+  pw_send_scale(w->gui, w->plugin, scale, &width, &height);
   koppel_getSize(w, &cw, &ch);
-  if (w->hwnd && info.init_size.width && (info.init_size.width != cw || info.init_size.height != ch))
-    SetWindowPos(w->hwnd, nullptr, 0, 0, int(info.init_size.width), int(info.init_size.height),
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  if (w->hwnd && width && (width != cw || height != ch))
+    SetWindowPos(w->hwnd, nullptr, 0, 0, int(width), int(height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void koppel_getSize(void *gui, uint32_t *width, uint32_t *height) noexcept {

@@ -466,17 +466,11 @@ void koppel_setScaleFactor(void *gui, float scale) noexcept {
   KoppelWindow *w = W(gui);
   if (!w || !(scale > 0.0f)) return;
   w->content_scale_factor = scale;
-  PWEvent e{};
-  e.type = PW_EVENT_CONTENT_SCALE_FACTOR_CHANGED;
-  e.content_scale_factor = scale;
-  x11_send(w, &e);
-  // The editor may have taken a new size for the scale.
-  PWGetInfo info{};
-  info.type = PW_INFO_INIT_SIZE;
-  info.init_size.plugin = w->plugin;
-  pw_get_info(&info);
-  if (info.init_size.width != w->width || info.init_size.height != w->height) {
-    w->width = info.init_size.width, w->height = info.init_size.height;
+  // The editor may take a new size for the scale.
+  uint32_t width = 0, height = 0;
+  pw_send_scale(w->gui, w->plugin, scale, &width, &height);
+  if (width != w->width || height != w->height) {
+    w->width = width, w->height = height;
     XResizeWindow(w->dpy, w->win, w->width, w->height);
     XFlush(w->dpy);
   }
