@@ -14,6 +14,7 @@
 #include "koppel_extensions/window_win.h"
 #include "koppel_gui_bridge.h"
 #include "state/eq.h"
+#include "support/clap_editor.h"
 #include "support/clap_test_host.h"
 #include "support/vst3_plug_frame.h"
 #include "support/vst3_test_host.h"
@@ -53,33 +54,10 @@ struct host_window {
   }
 };
 
-struct clap_editor {
-  clap_test_host host{&clap_entry};
-  bool open = false;
-  bool create_and_open(HWND parent) {
-    if (!host.plugin && !host.create()) return false;
-    if (!host.gui || !host.gui->create(host.plugin, CLAP_WINDOW_API_WIN32, false)) return false;
-    clap_window_t w{};
-    w.api = CLAP_WINDOW_API_WIN32;
-    w.win32 = parent;
-    open = host.gui->set_parent(host.plugin, &w) && host.gui->show(host.plugin);
-    return open;
-  }
-  void close() {
-    if (!open) return;
-    host.gui->hide(host.plugin);
-    host.gui->destroy(host.plugin);
-    open = false;
-  }
-  ~clap_editor() { close(); }
-  TarvelonKoppelPlugin *core() const { return koppel_clap_user_plugin(host.plugin); }
-  KoppelWindow *window() const { return core()->gui ? core()->gui->pw : nullptr; }
-};
 
-template <class Done>
-bool serve_until(gui_loop &loop, Done done, int ms = 3000) {
-  for (int waited = 0; waited < ms && !done(); waited += 10) loop.run_for(10);
-  return done();
+KoppelWindow *window_of(const clap_editor &e) {
+  const TarvelonKoppelPlugin *p = e.core_plugin();
+  return p && p->gui ? p->gui->pw : nullptr;
 }
 
 // Synthetic input through the system's queue, as a user's mouse gives it.
@@ -161,18 +139,18 @@ void save_capture(const char *name, HWND win, int w, int h) {
 TEST(WinEditor, ThePresentedWindowShowsTheFrame) {
   host_window parent;
   clap_editor e;
-  ASSERT_TRUE(e.create_and_open(parent.hwnd));
+  ASSERT_TRUE(e.create_and_open(reinterpret_cast<uintptr_t>(parent.hwnd)));
   uint32_t w = 0, h = 0;
   ASSERT_TRUE(e.host.gui->get_size(e.host.plugin, &w, &h));
   EXPECT_EQ(w, 1060u);
   EXPECT_EQ(h, 566u);
   const std::vector<HWND> kids = parent.children();
   ASSERT_EQ(kids.size(), 1u);
-  EXPECT_EQ(pw_get_native_window(e.window()), kids[0]);
+  EXPECT_EQ(pw_get_native_window(window_of(e)), kids[0]);
   EXPECT_EQ(uintptr_t(GetWindowLongPtrW(kids[0], GWLP_ID)), win_unique_id());
   EXPECT_NE(win_unique_id(), 0u);
   e.host.loop.run_for(400);  // the window's own timer draws
-  const TarvelonKoppelPlugin *p = e.core();
+  const TarvelonKoppelPlugin *p = e.core_plugin();
   ASSERT_NE(p->drawPixels, nullptr);
   // Still for a moment, then the frame in the bitmap is the one on screen.
   e.host.loop.run_for(50);
@@ -192,15 +170,15 @@ TEST(WinEditor, ThePresentedWindowShowsTheFrame) {
 TEST(WinEditor, DraggingABandPointWithSyntheticInputEditsAndCtrlZUndoes) {
   host_window parent;
   clap_editor e;
-  ASSERT_TRUE(e.create_and_open(parent.hwnd));
+  ASSERT_TRUE(e.create_and_open(reinterpret_cast<uintptr_t>(parent.hwnd)));
   e.host.loop.run_for(200);
-  HWND win = pw_get_native_window(e.window()) ? static_cast<HWND>(pw_get_native_window(e.window())) : nullptr;
+  HWND win = pw_get_native_window(window_of(e)) ? static_cast<HWND>(pw_get_native_window(window_of(e))) : nullptr;
   ASSERT_NE(win, nullptr);
-  const inst_t *ci = e.core()->ci;
+  const inst_t *ci = e.core_plugin()->ci;
   const int band = 2;
   ASSERT_EQ(ci->equ[band].on, 1);
   const int bx = int(ci->equ[band].x), by = int(ci->equ[band].y);
-  const double freq0 = koppel_getParameterValue(e.core(), 8 + band);
+  const double freq0 = koppel_getParameterValue(e.core_plugin(), 8 + band);
   mouse_to(win, bx, by);
   e.host.loop.run_for(40);
   left_button(true);
@@ -211,8 +189,8 @@ TEST(WinEditor, DraggingABandPointWithSyntheticInputEditsAndCtrlZUndoes) {
   }
   left_button(false);
   serve_until(e.host.loop,
-              [&] { return koppel_getParameterValue(e.core(), 8 + band) > freq0 * 1.05 && ci->grabbed == 0; });
-  const double dragged = koppel_getParameterValue(e.core(), 8 + band);
+              [&] { return koppel_getParameterValue(e.core_plugin(), 8 + band) > freq0 * 1.05 && ci->grabbed == 0; });
+  const double dragged = koppel_getParameterValue(e.core_plugin(), 8 + band);
   EXPECT_GT(dragged, freq0 * 1.05);
   EXPECT_GT(e.host.count("params.request_flush"), 0) << "the host is asked to collect the edits";
   EXPECT_EQ(GetFocus(), win) << "a click gives the editor the keyboard";
@@ -221,8 +199,8 @@ TEST(WinEditor, DraggingABandPointWithSyntheticInputEditsAndCtrlZUndoes) {
   // Ctrl+Z is the editor's; a plain Q is the host's.
   parent.keys.clear();
   key(VK_CONTROL, true), key('Z', true), key('Z', false), key(VK_CONTROL, false);
-  serve_until(e.host.loop, [&] { return koppel_getParameterValue(e.core(), 8 + band) < dragged; });
-  EXPECT_NEAR(koppel_getParameterValue(e.core(), 8 + band), freq0, freq0 * 1e-6) << "undone";
+  serve_until(e.host.loop, [&] { return koppel_getParameterValue(e.core_plugin(), 8 + band) < dragged; });
+  EXPECT_NEAR(koppel_getParameterValue(e.core_plugin(), 8 + band), freq0, freq0 * 1e-6) << "undone";
   key('Q', true), key('Q', false);
   serve_until(e.host.loop, [&] { return std::count(parent.keys.begin(), parent.keys.end(), WPARAM('Q')) > 0; }, 1000);
   EXPECT_EQ(std::count(parent.keys.begin(), parent.keys.end(), WPARAM('Q')), 1) << "the unused key reaches the host";
@@ -233,7 +211,7 @@ TEST(WinEditor, DraggingABandPointWithSyntheticInputEditsAndCtrlZUndoes) {
 TEST(WinEditor, HostResizingStaysWithinTheLimitsAndTheSizingHookTracksTheEdge) {
   host_window parent;
   clap_editor e;
-  ASSERT_TRUE(e.create_and_open(parent.hwnd));
+  ASSERT_TRUE(e.create_and_open(reinterpret_cast<uintptr_t>(parent.hwnd)));
   uint32_t w = 100, h = 100;
   ASSERT_TRUE(e.host.gui->adjust_size(e.host.plugin, &w, &h));
   EXPECT_EQ(w, 780u);
@@ -243,13 +221,13 @@ TEST(WinEditor, HostResizingStaysWithinTheLimitsAndTheSizingHookTracksTheEdge) {
   ASSERT_TRUE(e.host.gui->set_size(e.host.plugin, 1200, 700));
   e.host.loop.run_for(100);
   RECT r;
-  GetWindowRect(static_cast<HWND>(pw_get_native_window(e.window())), &r);
+  GetWindowRect(static_cast<HWND>(pw_get_native_window(window_of(e))), &r);
   EXPECT_EQ(r.right - r.left, 1200);
   EXPECT_EQ(r.bottom - r.top, 700);
-  EXPECT_EQ(e.core()->ci->fb.w, 1200);
+  EXPECT_EQ(e.core_plugin()->ci->fb.w, 1200);
 
   // The host window's sizing drag by its bottom-right corner.
-  KoppelWindow *kw = e.window();
+  KoppelWindow *kw = window_of(e);
   SendMessageW(parent.hwnd, WM_ENTERSIZEMOVE, 0, 0);
   RECT drag{0, 0, 1300, 800};
   SendMessageW(parent.hwnd, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&drag));
@@ -266,10 +244,10 @@ TEST(WinEditor, AParentOfAnotherProcessGetsNoSizingHook) {
   GetWindowThreadProcessId(GetDesktopWindow(), &pid);
   if (pid == GetCurrentProcessId()) GTEST_SKIP() << "the desktop belongs to this process here";
   clap_editor e;
-  ASSERT_TRUE(e.create_and_open(GetDesktopWindow()));
-  EXPECT_EQ(e.window()->hCallWndHook, nullptr);
+  ASSERT_TRUE(e.create_and_open(reinterpret_cast<uintptr_t>(GetDesktopWindow())));
+  EXPECT_EQ(window_of(e)->hCallWndHook, nullptr);
   EXPECT_TRUE(e.host.gui->set_size(e.host.plugin, 900, 600)) << "resizing still works, edge unknown";
-  EXPECT_EQ(e.window()->ResizeDirection, PW_RESIZE_UNKNOWN);
+  EXPECT_EQ(window_of(e)->ResizeDirection, PW_RESIZE_UNKNOWN);
   e.close();
 }
 
@@ -279,9 +257,9 @@ TEST(WinEditor, OpeningAndClosingFiftyTimesLeavesNoWindowClassOrHook) {
   ASSERT_TRUE(e.host.create());
   std::wstring last_class;
   for (int i = 0; i < 50; i++) {
-    ASSERT_TRUE(e.create_and_open(parent.hwnd)) << i;
+    ASSERT_TRUE(e.create_and_open(reinterpret_cast<uintptr_t>(parent.hwnd))) << i;
     e.host.loop.run_for(i % 10 == 0 ? 30 : 0);
-    KoppelWindow *kw = e.window();
+    KoppelWindow *kw = window_of(e);
     ASSERT_NE(kw, nullptr);
     last_class = kw->ClassName;
     if (i % 2) pw_get_keyboard_focus(kw);  // a message hook to remove
@@ -291,15 +269,15 @@ TEST(WinEditor, OpeningAndClosingFiftyTimesLeavesNoWindowClassOrHook) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), last_class.c_str(), &wc)) << "the class is unregistered";
-  EXPECT_EQ(e.core()->gui, nullptr);
+  EXPECT_EQ(e.core_plugin()->gui, nullptr);
 }
 
 TEST(WinEditor, TwoEditorsGetTheirOwnClassesAndOneIdentifier) {
   host_window parent;
   clap_editor a, b;
-  ASSERT_TRUE(a.create_and_open(parent.hwnd));
-  ASSERT_TRUE(b.create_and_open(parent.hwnd));
-  EXPECT_NE(std::wstring(a.window()->ClassName), std::wstring(b.window()->ClassName));
+  ASSERT_TRUE(a.create_and_open(reinterpret_cast<uintptr_t>(parent.hwnd)));
+  ASSERT_TRUE(b.create_and_open(reinterpret_cast<uintptr_t>(parent.hwnd)));
+  EXPECT_NE(std::wstring(window_of(a)->ClassName), std::wstring(window_of(b)->ClassName));
   const auto kids = parent.children();
   ASSERT_EQ(kids.size(), 2u);
   EXPECT_EQ(GetWindowLongPtrW(kids[0], GWLP_ID), GetWindowLongPtrW(kids[1], GWLP_ID));
@@ -315,7 +293,7 @@ TEST(WinEditor, DestroyingThePluginWithItsEditorOpenIsClean) {
   host_window parent;
   {
     clap_editor e;
-    ASSERT_TRUE(e.create_and_open(parent.hwnd));
+    ASSERT_TRUE(e.create_and_open(reinterpret_cast<uintptr_t>(parent.hwnd)));
     e.host.loop.run_for(50);
     e.open = false;  // the host forgets to close it
   }

@@ -18,6 +18,7 @@
 
 #include "koppel_clap.h"
 #include "state/eq.h"
+#include "support/clap_editor.h"
 #include "support/clap_test_host.h"
 #include "support/x11_harness.h"
 #include "system/inst.h"
@@ -26,41 +27,8 @@
 #include "tarvelon_koppel.h"
 
 namespace {
-struct clap_editor {
-  clap_test_host host{&clap_entry};
-  bool open = false;
-
-  bool create_and_open(Window parent) {
-    if (!host.plugin && !host.create()) return false;
-    if (!host.gui) return false;
-    if (!host.gui->is_api_supported(host.plugin, CLAP_WINDOW_API_X11, false)) return false;
-    if (!host.gui->create(host.plugin, CLAP_WINDOW_API_X11, false)) return false;
-    host.gui->set_scale(host.plugin, 1.0);
-    clap_window_t w{};
-    w.api = CLAP_WINDOW_API_X11;
-    w.x11 = parent;
-    open = host.gui->set_parent(host.plugin, &w) && host.gui->show(host.plugin);
-    return open;
-  }
-  void close() {
-    if (!open) return;
-    host.gui->hide(host.plugin);
-    host.gui->destroy(host.plugin);
-    open = false;
-  }
-  TarvelonKoppelPlugin *core_plugin() const { return koppel_clap_user_plugin(host.plugin); }
-};
-
 #define NEED_DISPLAY(h) \
   if (!(h).ok) GTEST_SKIP() << "no X display"
-
-// Serves the host's loop until `done` holds or `ms` have passed (the X server
-// and the editor may be slow under sanitizers; nothing here measures time).
-template <class Done>
-bool serve_until(gui_loop &loop, Done done, int ms = 3000) {
-  for (int waited = 0; waited < ms && !done(); waited += 10) loop.run_for(10);
-  return done();
-}
 
 // The editor's own window under the parent.
 Window editor_window(const x11_harness &x) {
