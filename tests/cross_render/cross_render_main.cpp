@@ -26,7 +26,8 @@ struct edit {
   double value;  // plain
 };
 // Bands moved before and during the run (a crossfade), the limiter engaged.
-const edit kEdits[] = {{0, 6, 9.0},      {0, 4, -6.0},     {0, 22, 2.0},      {0, 24, -3.0},
+// Every engine setting is given, so the user's preferences change nothing.
+const edit kEdits[] = {{0, 23, 0.2},     {0, 6, 9.0},      {0, 4, -6.0},     {0, 22, 2.0},      {0, 24, -3.0},
                        {0, 14, 12.0},    {40000, 5, 12.0}, {40000, 9, 600.0}, {90000, 17, -4.5},
                        {90000, 16, 7.0}, {100000, 3, 0.0}};
 
