@@ -128,14 +128,19 @@ bool prefs_make_parent_folders(const char *path) noexcept {
     if (is_separator(*p)) last = p;
   if (!last || last == dir) return true;
   *last = 0;
-  // Walk down from the top; a drive ("C:") or the root needs no making.
-  for (char *p = dir + 1;; p++) {
+  if (ensure_folder(dir)) return true;  // there already (or made: only its last level was missing)
+  // Walk down from the top; a drive ("C:"), the root, and the server and
+  // share of a network path ("\\server\share", a redirected profile) need no making.
+  const bool network = kSeparator == '\\' && is_separator(dir[0]) && is_separator(dir[1]);
+  int levels = 0;
+  for (char *p = dir + (network ? 2 : 1);; p++) {
     const bool end = *p == 0;
     if (end || is_separator(*p)) {
       const char saved = *p;
       *p = 0;
       const bool drive = p - dir == 2 && dir[1] == ':';
-      if (!drive && !ensure_folder(dir)) return false;
+      const bool share = network && ++levels <= 2;
+      if (!drive && !share && !ensure_folder(dir)) return false;
       *p = saved;
     }
     if (end) break;
