@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Optional real-host check (not part of CI): builds and installs the VST 3
-# bundle into ~/.vst3, lets Ardour's scanner index it, then runs
-# check-vst3-ardour.lua headless with Ardour's dummy audio backend.
+# bundle into a temporary home's ~/.vst3, lets Ardour's scanner index it, then
+# runs check-vst3-ardour.lua headless with Ardour's dummy audio backend.
+# Sessions, autosaves, settings and caches all stay in temporary folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps
@@ -12,6 +13,9 @@ if ! command -v ardour7-lua >/dev/null; then
 fi
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVELON_TESTS=OFF >/dev/null
 cmake --build build/release --target tarvelon_koppel_plugin
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+export HOME="$home" XDG_CACHE_HOME="$home/.cache" XDG_DATA_HOME="$home/.local/share"
 cmake --install build/release >/dev/null
 bundle="$HOME/.vst3/Tarvelon Free.vst3"
 export LD_LIBRARY_PATH=/usr/lib/ardour7${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}

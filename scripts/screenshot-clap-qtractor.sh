@@ -26,9 +26,11 @@ Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
 export DISPLAY=":$n" JACK_DEFAULT_SERVER="tarvelon$n"
 jackd -n "tarvelon$n" -r -d dummy -r 48000 -p 1024 >"$work/jack.log" 2>&1 & pids+=($!)
 sleep 2
-# A home of its own: Qtractor's settings, auto-saves and the plug-in's
-# preferences stay in the temporary folder.
-(cd "$work" && HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" CLAP_PATH="$work/home/.clap" \
+# A home and working folder of their own: Qtractor's settings, its untitled
+# session's auto-saves and the plug-in's preferences stay in the temporary
+# folder, never in the repository.
+(cd "$work" && HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$work/home/.cache" \
+   XDG_DATA_HOME="$work/home/.local/share" CLAP_PATH="$work/home/.clap" \
    LD_PRELOAD="$work/alsa_seq_standin.so" qtractor >"$work/qtractor.log" 2>&1) & pids+=($!)
 click() { xdotool mousemove "$1" "$2" click "${3:-1}"; sleep "${4:-2}"; }
 sleep 12

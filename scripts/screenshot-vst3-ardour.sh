@@ -11,16 +11,20 @@ scripts/install-deps
 scripts/install-packages ardour jackd2 xdotool imagemagick xvfb
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVELON_TESTS=OFF >/dev/null
 cmake --build build/release --target tarvelon_koppel_plugin
-cmake --install build/release >/dev/null
-LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst3-scanner -f "$HOME/.vst3/Tarvelon Free.vst3" >/dev/null
 
+# Everything the host writes (the session and its autosaves, its settings,
+# its plug-in cache, the plug-in's preferences) and the installed bundle stay
+# in a temporary home that goes away afterwards.
 work=$(mktemp -d)
-mkdir -p "$out" "$work/config/ardour7"
-touch "$work/config/ardour7/.a7"  # no first-run wizard
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
 trap cleanup EXIT
-XDG_CONFIG_HOME="$work/config" ardour7-lua scripts/ardour/make_editor_session.lua "$work/session" >"$work/make.log" 2>&1 ||
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data"
+mkdir -p "$out" "$HOME" "$work/config/ardour7"
+touch "$work/config/ardour7/.a7"  # no first-run wizard
+cmake --install build/release >/dev/null
+LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst3-scanner -f "$HOME/.vst3/Tarvelon Free.vst3" >/dev/null
+ardour7-lua scripts/ardour/make_editor_session.lua "$work/session" >"$work/make.log" 2>&1 ||
   { cat "$work/make.log"; exit 1; }
 
 n=$(for d in $(seq 60 89); do [ -e "/tmp/.X$d-lock" ] || { echo "$d"; break; }; done)
@@ -29,7 +33,7 @@ export DISPLAY=":$n"
 jackd -n "tarvelon$n" -r -d dummy -r 48000 -p 1024 >"$work/jack.log" 2>&1 & pids+=($!)
 export JACK_DEFAULT_SERVER="tarvelon$n"
 sleep 2
-XDG_CONFIG_HOME="$work/config" ardour -n "$work/session/editor.ardour" >"$work/ardour.log" 2>&1 & pids+=($!)
+ardour -n "$work/session/editor.ardour" >"$work/ardour.log" 2>&1 & pids+=($!)
 click() { xdotool mousemove "$1" "$2" click "${3:-1}"; sleep "${4:-2}"; }
 sleep 20
 click 971 539 1 6      # OK on "Engine I/O device has changed"
