@@ -11,6 +11,7 @@
 
 #include "graphics/frame.h"
 #include "graphics/layout.h"
+#include "graphics/spectrum.h"
 #include "io/keyboard.h"
 #include "io/pointer.h"
 #include "io/prefs.h"
@@ -57,14 +58,22 @@ int64_t now_us() {
       .count();
 }
 
-// Nothing on screen would move: audio idle and taken over, no fade visible
-// any more (handles fade as exp(-t²): below a 16-bit step from 3.5 on), no
-// recomputation or caption waiting. The dashes and rings then rest.
-bool still(const inst_t *ci) {
+// Nothing on screen would move: no audio, or audio whose spectrum is black
+// and stays black (hosts process silence while stopped); no clip light, no
+// fade visible any more (handles fade as exp(-t²): below a 16-bit step from
+// 3.5 on), no recomputation, caption or knob value waiting. The dashes and
+// rings then rest; an open text entry (its caret) does not.
+bool still(const TarvelonKoppelGui *g, inst_t *ci) {
   const double mo = ci->mouseout_time;
-  return ci->time_since_proc >= 1000.0 && (mo == 0.0 || mo >= 3.5) && !ci->fft_mag_changed && !ci->last2k_changed &&
-         !ci->spline_changed && !ci->vzoom_changed && !ci->hzoom_changed && !ci->fb_size_changed &&
-         !ci->diff_eq.is_set() && ci->print_delay != 2 && !ci->grabbed;
+  if (!((mo == 0.0 || mo >= 3.5) && !(ci->max_sample > 0.0) && !ci->fft_mag_changed && !ci->spline_changed &&
+        !ci->vzoom_changed && !ci->hzoom_changed && !ci->fb_size_changed && !ci->diff_eq.is_set() &&
+        ci->print_delay != 2 && !ci->grabbed && !tarvelon_knob_textedit_is_active(ci)))
+    return false;
+  const TarvelonKoppelPlugin *p = g->plugin;
+  for (uint32_t id = 0; id < kKoppelParamCount; id++)
+    if (p->params[id].value.load() != g->shownValues[id]) return false;
+  if (ci->time_since_proc >= 1000.0) return !ci->last2k_changed;
+  return tarvelon_spectrum_stays_dark(ci) != 0;
 }
 
 void sync_bands(inst_t *ci) {
@@ -383,16 +392,25 @@ bool tarvelon_koppel_bind_draw_bitmap(TarvelonKoppelPlugin *p) noexcept {
 }
 
 bool tarvelon_koppel_frame_due(const TarvelonKoppelGui *g, int64_t now) noexcept {
-  const inst_t *ci = core_of(g);
+  inst_t *ci = core_of(g);
   if (!ci) return false;
-  if (g->inputEventCount > 0 || g->framesDrawn == 0 || now - g->lastInputUs < kKoppelInteractiveUs) return true;
-  if (now - g->lastInputUs >= kKoppelQuietUs && still(ci)) return false;
+  if (g->framesDrawn == 0) return true;
+  // The analyser keeps capturing while the editor is open, even when no frame
+  // is drawn: sound after silence must reach the still check below.
+  ci->screen_timeout = 0;
+  // A click or a key is shown at once; moves and wheel turns at the frame rate.
+  for (uint32_t i = 0; i < g->inputEventCount; i++)
+    if (!droppable(g->inputEvents[i].type)) return true;
+  const double since = double(now - g->lastFrameUs);
+  if (since < double(kKoppelMinFrameSpacingUs)) return false;
+  if (g->inputEventCount > 0) return true;
+  if (now - g->lastInputUs >= kKoppelInteractiveUs && still(g, ci)) return false;
   // All editors together take at most half of the host's GUI thread; at
   // least ten frames a second each, whatever one frame costs.
   const double alone = g->frameCostUs / kKoppelFrameBudget;
   const double shared = g->frameCostUs * double(std::max(1, g_open_editors.load())) / kKoppelSharedBudget;
-  const double spacing = std::fmin(std::fmax(1e4, std::fmax(alone, shared)), 1e5);
-  return double(now - g->lastFrameUs) >= spacing;
+  const double spacing = std::fmin(std::fmax(double(kKoppelMinFrameSpacingUs), std::fmax(alone, shared)), 1e5);
+  return since >= spacing;
 }
 
 void tarvelon_koppel_draw_gui(TarvelonKoppelGui *g) noexcept {
@@ -418,8 +436,10 @@ void tarvelon_koppel_draw_gui(TarvelonKoppelGui *g) noexcept {
   const int64_t t1 = now_us();
   const double cost = double(t1 - t0);
   g->frameCostUs = g->framesDrawn == 0 ? cost : 0.75 * g->frameCostUs + 0.25 * cost;
-  g->lastFrameUs = t1;
+  g->lastFrameUs = t0;  // frames are spaced start to start
   g->framesDrawn++;
+  static_assert(kKoppelParamCount <= sizeof g->shownValues / sizeof g->shownValues[0]);
+  for (uint32_t id = 0; id < kKoppelParamCount; id++) g->shownValues[id] = p->params[id].value.load();
 }
 
 bool tarvelon_koppel_queue_input_event(TarvelonKoppelGui *g, const PWEvent *e) noexcept {

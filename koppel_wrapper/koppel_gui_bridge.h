@@ -38,15 +38,19 @@ struct TarvelonKoppelGui {
   double frameCostUs;
   uint64_t framesDrawn;
   int32_t cursor;  // the pointer shape last set (PWCursorType)
+  // The parameter values the last frame showed: a value the host changes
+  // moves a knob, so a still editor wakes for it.
+  double shownValues[32];
 };
 
-// Within this long after input every tick draws (dragging stays immediate).
-constexpr int64_t kKoppelInteractiveUs = 500000;
-// Without input and audio for this long, with nothing left to animate in,
-// a still editor draws nothing more.
-constexpr int64_t kKoppelQuietUs = 2000000;
-// Otherwise frames are spaced so that drawing takes at most a tenth of a core
-// (at least ten frames a second).
+// Within this long after input frames keep coming (at the frame budget) even
+// when nothing seems to move, so what the input set off is shown.
+constexpr int64_t kKoppelInteractiveUs = 200000;
+// Frames start at least this far apart: 60 a second at most, and a tick of a
+// 16 ms timer that comes a little early still draws.
+constexpr int64_t kKoppelMinFrameSpacingUs = 14000;
+// Frames are spaced so that drawing takes at most a tenth of a core (at
+// least ten frames a second).
 constexpr double kKoppelFrameBudget = 0.1;
 // and that all editors of the process together take at most half of it.
 constexpr double kKoppelSharedBudget = 0.5;

@@ -575,7 +575,7 @@ bool gui_create(const clap_plugin_t *plugin, const char *api, bool floating) {
   }
 #if !defined(_WIN32)  // a Windows editor window has its own timer
   if (cp->host_timer && cp->host_timer->register_timer) {
-    cp->timer_registered = cp->host_timer->register_timer(cp->host, kKoppelGuiTickMs, &cp->timer_id);
+    cp->timer_registered = cp->host_timer->register_timer(cp->host, 16, &cp->timer_id);  // 60 frames a second
     if (!cp->timer_registered) {
       gui_release(cp);
       return false;

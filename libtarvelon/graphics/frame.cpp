@@ -123,6 +123,7 @@ void recompute_tables(inst_t *ci, tarvelon_band_view_t *view) {
   }
   if (spline || vz || hz) compute_curve_rows(ci);
   if (vz || hz) make_grids_lut(ci);
+  ci->spectrum_dark = tarvelon_spectrum_table_is_dark(ci);
 }
 
 // fb under finallayout into composite: outside the visualisation area the

@@ -250,6 +250,29 @@ void calc_colour_pan_full(const inst_t *ci, lrgb_t *out, double left, double rig
   calc_colour_pan(gain * (left + right), out, pancol[calc_pan(left, right)], ci->gamma);
 }
 
+int32_t tarvelon_spectrum_table_is_dark(const inst_t *ci) noexcept {
+  if (!ci || !ci->spectral_table) return 0;
+  for (int c = 0; c < 3; c++) {
+    const double *t = ci->spectral_table[c];
+    if (!t) return 0;
+    for (int32_t x = 0; x < ci->visual_width; x++)
+      if (t[x] != 0.0) return 0;
+  }
+  return 1;
+}
+
+int32_t tarvelon_spectrum_stays_dark(inst_t *ci) noexcept {
+  if (!ci || !ci->spectrum_dark) return 0;
+  if (!ci->last2k_changed) return 1;
+  if (ci->last2k_size <= 0 || !ci->last2k || !ci->last2k[0] || !ci->last2k[1]) return 0;
+  vl_lock_guard lock(ci->fft_sem);
+  for (int ring = 0; ring < 2; ring++)
+    for (int32_t i = 0; i < ci->last2k_size; i++)
+      if (ci->last2k[ring][i] != 0.0) return 0;
+  ci->last2k_changed = 0;  // under fft_sem: a block captured after the scan sets it again
+  return 1;
+}
+
 void paint_rainbows(inst_t *ci, int32_t colscheme) noexcept {
   if (!ci) return;
   raster_t &fb = ci->fb;

@@ -14,6 +14,14 @@ constexpr int32_t kPanColours = 4097;  // 0 hard left, 2048 centre, 4096 hard ri
 void comp_fft_mag_lut(inst_t *ci) noexcept;
 // Input levels per column from the analyser ring. [GUI thread] takes fft_sem
 void comp_spectral_table(inst_t *ci) noexcept;
+// 1 when the spectrum on screen is black and stays black: the last frame
+// showed no level and the analyser ring holds only zeros, so the pending
+// recomputation (last2k_changed) is dropped as it would change nothing. Hosts
+// keep feeding silence while stopped; this lets a still editor stay still.
+// [GUI thread] takes fft_sem while it scans the ring
+int32_t tarvelon_spectrum_stays_dark(inst_t *ci) noexcept;
+// Whether every level of the spectrum table is 0. [GUI thread]
+int32_t tarvelon_spectrum_table_is_dark(const inst_t *ci) noexcept;
 // Paints the spectrum over the visualisation area of fb. [GUI thread]
 void paint_rainbows(inst_t *ci, int32_t colscheme) noexcept;
 

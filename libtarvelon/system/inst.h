@@ -171,6 +171,8 @@ struct inst_t {
   // reads two bytes a pixel; its colour is the same everywhere.
   uint16_t *grid_alpha;
   lrgb_t grid_rgb;
+  // The last frame showed no spectrum at all (every level 0). [GUI thread]
+  int32_t spectrum_dark;
   // Table recomputations done by frames, for tests that prove caching.
   relaxed<int64_t> table_recomputations;
 };

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
+#include "audio/engine.h"
 #include "graphics/layout.h"
 #include "koppel_gui_bridge.h"
 #include "state/eq.h"
 #include "support/bridge_fixture.h"
 #include "system/inst.h"
+#include "system/instance.h"
 
 namespace {
 int count_updates(const fake_host &h, uint32_t id) {
@@ -274,31 +277,125 @@ TEST(GuiBridge, BandsAreAddedAndRemovedByDoubleClick) {
   EXPECT_NEAR(b.param(8 + band), at_x, at_x * 1e-9) << "at the pointer";
 }
 
-TEST(GuiBridge, AStillEditorStopsDrawingAndInputWakesIt) {
-  bridge b;
+namespace {
+// The state of an editor whose frame has shown everything: audio idle and
+// taken over, no fade, nothing to recompute, the last input long ago.
+void settle(bridge &b, int64_t now) {
   inst_t *ci = b.ci();
-  const int64_t now = 100'000'000'000;
   b.g->lastFrameUs = now - 5'000;
   b.g->lastInputUs = now - 5'000'000;
-  b.g->frameCostUs = 4'000;
-  ci->time_since_proc = 1000.0;  // audio idle and taken over
+  b.g->frameCostUs = 1'000;
+  ci->time_since_proc = 1000.0;
   ci->mouseout_time = 0.0;
+  ci->max_sample = 0.0;
   ci->fft_mag_changed = 0, ci->last2k_changed = 0, ci->spline_changed = 0;
   ci->vzoom_changed = 0, ci->hzoom_changed = 0, ci->fb_size_changed = 0;
   ci->print_delay = 1;  // waiting for audio: nothing to show yet
+  for (uint32_t id = 0; id < kKoppelParamCount; id++) b.g->shownValues[id] = b.t.p->params[id].value.load();
+}
+
+// Audio blocks as a host delivers them, straight into the engine.
+void process(inst_t *ci, double level, int blocks) {
+  std::vector<double> l(512), r(512), ol(512), orr(512);
+  uint32_t seed = 9;
+  for (int k = 0; k < blocks; k++) {
+    for (size_t i = 0; i < l.size(); i++) {
+      seed = seed * 1664525u + 1013904223u;
+      l[i] = r[i] = level * (double(seed >> 8) / 16777216.0 - 0.5);
+    }
+    double *in[2] = {l.data(), r.data()}, *out[2] = {ol.data(), orr.data()};
+    tarvelon_process_audio_runtime_owned(ci, in, out, 512);
+  }
+}
+}  // namespace
+
+TEST(GuiBridge, AStillEditorStopsDrawingAndChangesWakeItAtMostSixtyTimesASecond) {
+  bridge b;
+  inst_t *ci = b.ci();
+  const int64_t now = 100'000'000'000;
+  settle(b, now);
   EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now)) << "nothing moves: no frame";
+  EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now + 10'000'000)) << "however long it waits";
   ci->hzoom_changed = 1;
-  EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now)) << "within the budget's spacing";
-  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now + 40'000)) << "a change is drawn, a tenth of a core at most";
+  EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now)) << "not within a sixtieth of a second of the last frame";
+  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now + 12'000)) << "a change is drawn";
   ci->hzoom_changed = 0;
+  ci->max_sample = 0.5;
+  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now + 12'000)) << "the clip light fades";
+  ci->max_sample = 0.0;
+  b.t.p->params[20].value = b.t.p->params[20].value.load() + 0.5;
+  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now + 12'000)) << "the host moved a knob";
+  settle(b, now);
   ci->time_since_proc = 0.2;  // audio playing: the spectrum moves
-  EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now + 30'000));
+  ci->spectrum_dark = 0;
+  EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now + 5'000));
+  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now + 12'000)) << "60 frames a second while a frame is cheap";
+  b.g->frameCostUs = 4'000;
+  EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now + 30'000)) << "a tenth of a core at most";
   EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now + 40'000));
-  b.g->lastInputUs = now - 100'000;  // the user is at work: every tick draws
-  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now));
-  b.g->lastInputUs = now - 5'000'000;
+
+  settle(b, now);
   b.send(PW_EVENT_MOUSE_MOVE, 10, 10);
-  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now)) << "queued input is always replayed at once";
+  EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now + 5'000)) << "moves are drawn at the frame rate";
+  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now + 12'000));
+  b.send(PW_EVENT_MOUSE_LEFT_DOWN, 10, 10, PW_MOD_LEFT_BUTTON);
+  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now + 5'000)) << "a click is shown at once";
+}
+
+TEST(GuiBridge, SilenceFromAPlayingHostLetsTheEditorRestAndSoundWakesIt) {
+  bridge b;
+  inst_t *ci = b.ci();
+  ci->screen_timeout = 0;
+  process(ci, 0.5, 20);  // sound: a lit spectrum
+  pw_tick(b.g);
+  b.g->lastFrameUs = 0;
+  pw_tick(b.g);
+  EXPECT_EQ(ci->spectrum_dark, 0);
+  // Silence long enough to flush the analyser, drawn frame by frame.
+  for (int k = 0; k < 40; k++) {
+    process(ci, 0.0, 2);
+    b.g->lastFrameUs = 0;
+    pw_tick(b.g);
+  }
+  ASSERT_EQ(ci->spectrum_dark, 1) << "the spectrum has faded to black";
+  const int64_t now = 100'000'000'000;
+  b.g->lastFrameUs = now - 50'000;
+  b.g->lastInputUs = now - 5'000'000;
+  ci->mouseout_time = 0.0;
+  ci->max_sample = 0.0;
+  ci->print_delay = 0;
+  for (int k = 0; k < 5; k++) {
+    process(ci, 0.0, 1);  // the host keeps processing silence
+    EXPECT_LT(ci->time_since_proc, 0.4) << "audio is running";
+    EXPECT_FALSE(tarvelon_koppel_frame_due(b.g, now + k * 16'000)) << "silence keeps a black spectrum black " << k;
+  }
+  const uint64_t frames = b.g->framesDrawn;
+  for (int k = 0; k < 100; k++) {  // tens of seconds of silence at 60 ticks a second: no frame
+    process(ci, 0.0, 1);
+    pw_tick(b.g);
+  }
+  EXPECT_EQ(b.g->framesDrawn, frames);
+  process(ci, 0.01, 1);  // sound again, however quiet
+  EXPECT_TRUE(tarvelon_koppel_frame_due(b.g, now + 100'000)) << "sound wakes the editor";
+}
+
+TEST(GuiBridge, OpeningTheEditorDrawsNoBurst) {
+  bridge b;
+  b.send(PW_EVENT_MOUSE_ENTER, 100, 100);
+  const int64_t t0 = 200'000'000'000;
+  b.g->lastFrameUs = t0 - 20'000;
+  b.g->lastInputUs = t0;
+  b.g->frameCostUs = 500.0;
+  int frames = 0;
+  // Half a second of 10 ms ticks right after opening, the frame cost as measured.
+  for (int64_t t = t0; t < t0 + 500'000; t += 10'000) {
+    if (!tarvelon_koppel_frame_due(b.g, t)) continue;
+    frames++;
+    b.g->lastFrameUs = t;
+    b.g->inputEventCount = 0;
+  }
+  EXPECT_LE(frames, 26) << "no more than 60 frames a second at 10 ms ticks (every second tick)";
+  EXPECT_GE(frames, 1);
 }
 
 TEST(GuiBridge, AHostScaleEnlargesTheDefaultEditorButNotAChosenSize) {
