@@ -4,10 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <mutex>
-#include <random>
 
 #include "vl_gui_context.h"
+#include "vl_pixel_kernels.h"
 
 namespace {
 constexpr double kReach = 3.6;  // beyond 3.6 radii a gaussian edge is below 1/32768
@@ -200,56 +199,43 @@ void blit_overlay(const raster_t *layer) noexcept {
 }
 
 namespace {
-struct g22_tables {
-  uint16_t encode[65536];  // gamma-2.2 value with five fractional bits (full scale: 10208)
-  int16_t dither[16384];
-};
-// Built once per process, in static storage (nothing to free at unload).
-const g22_tables &tables() {
-  static g22_tables t;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    // Full scale is stored well above 8160, so no dither can pull it below 255.
-    for (int v = 0; v < 65536; v++) {
-      const long e = std::min(8160L, std::lround(std::pow(v / 32768.0, 1.0 / 2.2) * 8160.0));
-      t.encode[v] = uint16_t(e >= 8160 ? 8160 + 2048 : e);
+// Where row y starts in the dither table: a fixed sequence, so the same
+// picture gets the same dither (frames and snapshots are reproducible, a still
+// picture does not shimmer), and any rectangle converts exactly as it would
+// as part of the whole frame. Each row starts at its own place in the noise
+// table, so no pattern lines up from row to row.
+uint32_t row_dither_start(int y) {
+  constexpr int kRows = 4096;
+  static const struct starts {
+    uint32_t at[kRows];
+    starts() {
+      uint32_t rng = 0x9E3779B9u;
+      for (uint32_t &a : at) rng ^= rng << 13, rng ^= rng >> 17, rng ^= rng << 5, a = rng;
     }
-    std::mt19937 rng(0x7A2E1Du);
-    std::normal_distribution<double> g(0.0, 1.0);
-    for (int16_t &d : t.dither) d = int16_t(std::lround(g(rng) * 22.6 + 16.0));
-  });
-  return t;
+  } s;
+  if (y < kRows) return s.at[y] & 16383;
+  uint32_t rng = s.at[kRows - 1];
+  for (int i = kRows - 1; i < y; i++) rng ^= rng << 13, rng ^= rng >> 17, rng ^= rng << 5;
+  return rng & 16383;
 }
-
-// Full scale stays 255 whatever the dither (as black stays 0).
-inline uint8_t to_byte(int encoded, int dither) { return uint8_t(std::clamp((encoded + dither) >> 5, 0, 255)); }
 }  // namespace
 
 void convert_lrgb_to_g22(int mode) noexcept {
   framebuffer_t *fb = target();
+  if (!fb) return;
+  convert_lrgb_to_g22_rect(mode, 0, 0, fb->r.w, fb->r.h);
+}
+
+void convert_lrgb_to_g22_rect(int mode, int x0, int y0, int x1, int y1) noexcept {
+  framebuffer_t *fb = target();
   if (!fb || !fb->r.srgb) return;
-  const g22_tables &t = tables();
-  // The same dither for the same picture: frames and snapshots are reproducible
-  // and a still picture does not shimmer. Each row starts at its own place in
-  // the noise table, so no pattern lines up from row to row.
-  uint32_t rng = 0x9E3779B9u;
-  const int w = fb->r.w, h = fb->r.h;
+  x0 = std::max(x0, 0), y0 = std::max(y0, 0), x1 = std::min(x1, fb->r.w), y1 = std::min(y1, fb->r.h);
+  if (x0 >= x1 || y0 >= y1) return;
+  const size_t w = size_t(fb->r.w);
   uint8_t *out = reinterpret_cast<uint8_t *>(fb->r.srgb);
-  for (int y = 0; y < h; y++) {
-    rng ^= rng << 13, rng ^= rng >> 17, rng ^= rng << 5;
-    const lrgb_t *src = fb->r.l + size_t(y) * size_t(w);
-    uint8_t *dst = out + size_t(y) * size_t(w) * 4;
-    uint32_t idx = rng & 16383;
-    for (int x = 0; x < w; x++, idx = (idx + 1) & 16383) {
-      const lrgb_t px = src[x];
-      // Black stays black: no dither on (nearly) dark pixels.
-      const int d = (mode == 1 && int(px.r) + px.g + px.b > 9) ? t.dither[idx] : 0;
-      dst[4 * x + 0] = to_byte(t.encode[px.b], d);
-      dst[4 * x + 1] = to_byte(t.encode[px.g], d);
-      dst[4 * x + 2] = to_byte(t.encode[px.r], d);
-      dst[4 * x + 3] = 0;
-    }
-  }
+  for (int y = y0; y < y1; y++)
+    vl_convert_row(fb->r.l + size_t(y) * w + size_t(x0), out + (size_t(y) * w + size_t(x0)) * 4, x1 - x0,
+                   row_dither_start(y) + uint32_t(x0), mode == 1);
 }
 
 rect_t make_rect_centred(xy_t centre, xy_t size) noexcept {

@@ -31,5 +31,8 @@ void blit_overlay(const raster_t *layer) noexcept;
 // The current framebuffer's l plane to its srgb plane (bytes b, g, r, 0);
 // mode 1 dithers (never touching black), mode 0 does not.
 void convert_lrgb_to_g22(int mode) noexcept;
+// The same for the pixels of [x0, x1) × [y0, y1) only (clipped to the
+// framebuffer), byte for byte what the whole conversion gives there.
+void convert_lrgb_to_g22_rect(int mode, int x0, int y0, int x1, int y1) noexcept;
 
 rect_t make_rect_centred(xy_t centre, xy_t size) noexcept;

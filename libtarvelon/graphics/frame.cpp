@@ -26,6 +26,7 @@
 #include "vl_draw.h"
 #include "vl_gui_context.h"
 #include "vl_numtext.h"
+#include "vl_pixel_kernels.h"
 
 namespace {
 constexpr double kIdleSeconds = 0.4;
@@ -135,21 +136,7 @@ void composite_layers(inst_t *ci) {
   const int32_t W = out.w, H = out.h;
   for (int32_t y = 0; y < H; y++) {
     const size_t o = size_t(y) * size_t(W);
-    const lrgb_t *f = fb.l + o, *p = panel.l + o;
-    lrgb_t *c = out.l + o;
-    for (int32_t x = 0; x < W; x++) {
-      const int64_t a = p[x].a;
-      if (a >= 32768) {
-        c[x] = lrgb_t{p[x].r, p[x].g, p[x].b, f[x].a};
-      } else if (a == 0) {
-        c[x] = f[x];
-      } else {
-        c[x].r = uint16_t(f[x].r + (((int64_t(p[x].r) - f[x].r) * a) >> 15));
-        c[x].g = uint16_t(f[x].g + (((int64_t(p[x].g) - f[x].g) * a) >> 15));
-        c[x].b = uint16_t(f[x].b + (((int64_t(p[x].b) - f[x].b) * a) >> 15));
-        c[x].a = f[x].a;
-      }
-    }
+    vl_composite_row(fb.l + o, panel.l + o, out.l + o, W);
   }
 }
 

@@ -14,6 +14,7 @@
 #include "vl_draw.h"
 #include "vl_gui_context.h"
 #include "vl_numtext.h"
+#include "vl_pixel_kernels.h"
 
 namespace {
 struct freq_mark {
@@ -190,12 +191,9 @@ void draw_grids_lut(inst_t *ci) noexcept {
   const bool inside = ci->vx >= 0 && ci->vy >= 0 && ci->vx + ci->kVW <= W && ci->vy + ci->kVH <= ci->fb.h;
   if (ci->grid_alpha && inside) {
     const lrgb_t g = ci->grid_rgb;
-    for (int32_t y = 0; y < ci->kVH; y++) {
-      const uint16_t *a = ci->grid_alpha + size_t(y) * size_t(ci->kVW);
-      lrgb_t *row = ci->fb.l + size_t(ci->vy + y) * size_t(W) + size_t(ci->vx);
-      for (int32_t x = 0; x < ci->kVW; x++)
-        if (a[x]) blend(row[x], lrgb_t{g.r, g.g, g.b, a[x]});
-    }
+    for (int32_t y = 0; y < ci->kVH; y++)
+      vl_grid_row(ci->fb.l + size_t(ci->vy + y) * size_t(W) + size_t(ci->vx),
+                  ci->grid_alpha + size_t(y) * size_t(ci->kVW), g, weight, ci->kVW);
     return;
   }
   for (int32_t y = 0; y < ci->kVH; y++) {

@@ -11,6 +11,7 @@
 #include "dsp/scales.h"
 #include "system/instance.h"
 #include "vl_colour.h"
+#include "vl_pixel_kernels.h"
 
 namespace {
 // Levels can come from anywhere in the signal chain: non-finite ones read as
@@ -307,9 +308,13 @@ void paint_rainbows(inst_t *ci, int32_t colscheme) noexcept {
   for (int32_t iy = iy0; iy <= iy1; iy++) {
     if (iy == 0 || iy == kVH + 1) continue;
     lrgb_t *row = fb.l + size_t(vy + iy) * size_t(W);
-    for (int32_t ix = ix0; ix <= ix1; ix++) {
-      const int32_t s = std::clamp(ix, 0, kVW - 1);
-      row[vx + ix] = ci->spline_lut_int[s] < iy ? in_row[vx + ix] : out_row[vx + ix];
-    }
+    // Columns left and right of the area take the edge column's curve row.
+    for (int32_t ix = ix0; ix < std::min(0, ix1 + 1); ix++)
+      row[vx + ix] = ci->spline_lut_int[0] < iy ? in_row[vx + ix] : out_row[vx + ix];
+    const int32_t m0 = std::max(ix0, 0), m1 = std::min(ix1, kVW - 1);
+    if (m1 >= m0)
+      vl_select_row(row + vx + m0, ci->spline_lut_int + m0, iy, in_row + vx + m0, out_row + vx + m0, m1 - m0 + 1);
+    for (int32_t ix = std::max(kVW, ix0); ix <= ix1; ix++)
+      row[vx + ix] = ci->spline_lut_int[kVW - 1] < iy ? in_row[vx + ix] : out_row[vx + ix];
   }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "vl_colour.h"
 #include "vl_draw.h"
 #include "vl_gui_context.h"
+#include "vl_pixel_kernels.h"
 
 namespace {
 // A framebuffer whose pixels sit inside canary rows and columns, so any write
@@ -176,6 +178,93 @@ TEST(Output, BlackStaysBlackFullScaleIs255AndDitherAveragesToTheExactValue) {
   for (size_t i = 0; i < 256 * 256; i++) sum += out[4 * i + 1];
   EXPECT_NEAR(sum / (256 * 256), std::pow(6000 / 32768.0, 1 / 2.2) * 255, 0.05);
   EXPECT_EQ(out[3], 0);
+  vl_current().fb = nullptr;
+  free_raster(&fb.r);
+}
+
+namespace {
+// Pixels a frame really holds: black, near-black around the dither threshold,
+// ordinary light, full scale and over-range values.
+std::vector<lrgb_t> awkward_pixels(size_t n, uint32_t seed) {
+  std::vector<lrgb_t> v(n);
+  const uint16_t picks[] = {0, 1, 3, 4, 9, 10, 32767, 32768, 32769, 40000, 65535};
+  for (lrgb_t &p : v) {
+    auto next = [&] {
+      seed = seed * 1664525u + 1013904223u;
+      return seed >> 8;
+    };
+    auto channel = [&]() -> uint16_t { return next() % 3 ? uint16_t(next() % 32769) : picks[next() % 11]; };
+    p = lrgb_t{channel(), channel(), channel(), channel()};
+  }
+  return v;
+}
+
+struct kernel_scope {
+  explicit kernel_scope(int32_t k) : ok(vl_use_pixel_kernel(k) != 0) {}
+  ~kernel_scope() { vl_use_pixel_kernel(VL_KERNEL_AUTO); }
+  bool ok;
+};
+}  // namespace
+
+// The SIMD kernels must give exactly the portable kernels' bytes: every
+// length (so every tail), dither runs across the table's wrap, odd offsets.
+TEST(PixelKernels, Avx2GivesExactlyTheGenericResultForEveryLengthAndOffset) {
+  if (!kernel_scope(VL_KERNEL_AVX2).ok) GTEST_SKIP() << "no AVX2 on this processor";
+  const std::vector<lrgb_t> a = awkward_pixels(300, 1), b = awkward_pixels(300, 2), c = awkward_pixels(300, 3);
+  std::vector<uint16_t> alpha(300);
+  std::vector<int32_t> rows(300);
+  for (size_t i = 0; i < alpha.size(); i++) {
+    alpha[i] = (i % 7 < 3) ? 0 : uint16_t((i * 2654435761u >> 7) % 32769);
+    rows[i] = int32_t(i * 40503u % 37) - 5;
+  }
+  for (int n = 0; n <= 70; n++)
+    for (int off : {0, 1, 3, 5}) {
+      std::vector<uint8_t> bytes[2];
+      std::vector<lrgb_t> comp[2], grid[2], sel[2];
+      for (int k = 0; k < 2; k++) {
+        kernel_scope use(k == 0 ? VL_KERNEL_GENERIC : VL_KERNEL_AVX2);
+        bytes[k].assign(size_t(n) * 4 + 8, 0xAB);
+        vl_convert_row(a.data() + off, bytes[k].data(), n, uint32_t(16384 - 20 + off), 1);
+        comp[k].assign(size_t(n) + 2, lrgb_t{1, 2, 3, 4});
+        vl_composite_row(a.data() + off, b.data() + off, comp[k].data(), n);
+        grid[k].assign(c.begin() + off, c.begin() + off + n + 2);
+        vl_grid_row(grid[k].data(), alpha.data() + off, lrgb_t{2300, 2300, 32768, 0}, 23170 + n, n);
+        sel[k].assign(size_t(n) + 2, lrgb_t{9, 9, 9, 9});
+        vl_select_row(sel[k].data(), rows.data() + off, 7, a.data(), b.data(), n);
+      }
+      ASSERT_EQ(bytes[0], bytes[1]) << "conversion, n " << n << " offset " << off;
+      auto same = [](const std::vector<lrgb_t> &x, const std::vector<lrgb_t> &y) {
+        return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(lrgb_t)) == 0;
+      };
+      ASSERT_TRUE(same(comp[0], comp[1])) << "composite, n " << n << " offset " << off;
+      ASSERT_TRUE(same(grid[0], grid[1])) << "grid, n " << n << " offset " << off;
+      ASSERT_TRUE(same(sel[0], sel[1])) << "column fill, n " << n << " offset " << off;
+    }
+}
+
+// A rectangle converts to exactly the bytes the whole frame has there, and
+// nothing outside it is written: dirty rectangles cannot show seams.
+TEST(Output, ARectangleConvertsExactlyAsPartOfTheWholeFrameAndTouchesNothingElse) {
+  framebuffer_t fb{};
+  fb.r = make_raster(nullptr, 301, 97, VL_PLANE_L | VL_PLANE_SRGB);
+  fb.w = 301, fb.h = 97;
+  const std::vector<lrgb_t> px = awkward_pixels(301 * 97, 11);
+  std::copy(px.begin(), px.end(), fb.r.l);
+  vl_current().fb = &fb;
+  convert_lrgb_to_g22(1);
+  const std::vector<srgb_t> whole(fb.r.srgb, fb.r.srgb + 301 * 97);
+  for (auto [x0, y0, x1, y1] : {std::array{0, 0, 301, 97}, std::array{17, 5, 18, 6}, std::array{3, 40, 290, 96},
+                                std::array{-50, -5, 400, 30}, std::array{100, 50, 90, 60}}) {
+    std::fill(fb.r.srgb, fb.r.srgb + 301 * 97, srgb_t{1, 2, 3, 4});
+    convert_lrgb_to_g22_rect(1, x0, y0, x1, y1);
+    for (int y = 0; y < 97; y++)
+      for (int x = 0; x < 301; x++) {
+        const srgb_t got = fb.r.srgb[y * 301 + x];
+        const bool inside = x >= x0 && x < x1 && y >= y0 && y < y1;
+        const srgb_t want = inside ? whole[size_t(y * 301 + x)] : srgb_t{1, 2, 3, 4};
+        ASSERT_EQ(std::memcmp(&got, &want, 4), 0) << x << "," << y << " rect " << x0 << "," << y0;
+      }
+  }
   vl_current().fb = nullptr;
   free_raster(&fb.r);
 }

@@ -1,0 +1,112 @@
+// AVX2 builds of the pixel kernels (this file is compiled with -mavx2); every
+// kernel gives exactly the bytes of its portable twin, tails included.
+#if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+
+#include "vl_pixel_kernels.h"
+
+namespace vl_avx2 {
+namespace {
+inline __m256i load(const void *p) { return _mm256_loadu_si256(static_cast<const __m256i *>(p)); }
+inline void store(void *p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i *>(p), v); }
+// Two pixels of 16-bit channels widened to 32-bit lanes: r g b a | r g b a.
+inline __m256i widen2(const lrgb_t *p) {
+  return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+}
+// Four pixels of 32-bit lanes (two pairs) back to 16-bit channels, in order.
+inline __m256i narrow4(__m256i p01, __m256i p23) {
+  return _mm256_permute4x64_epi64(_mm256_packus_epi32(p01, p23), 0xD8);
+}
+}  // namespace
+
+void convert_row(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_g22_tables &t) {
+  const __m256i perm = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  const __m256i lo16 = _mm256_set1_epi32(0xFFFF), full = _mm256_set1_epi32(32768);
+  const __m256i nine = _mm256_set1_epi32(9), zero = _mm256_setzero_si256(), top = _mm256_set1_epi32(255);
+  const int *enc = reinterpret_cast<const int *>(t.encode);
+  int x = 0;
+  for (; x + 8 <= n; x += 8) {
+    // rg holds r | g << 16 and ba b | a << 16 of the eight pixels, in order.
+    const __m256i a = _mm256_permutevar8x32_epi32(load(src + x), perm);
+    const __m256i b = _mm256_permutevar8x32_epi32(load(src + x + 4), perm);
+    const __m256i rg = _mm256_permute2x128_si256(a, b, 0x20), ba = _mm256_permute2x128_si256(a, b, 0x31);
+    const __m256i r = _mm256_and_si256(rg, lo16), g = _mm256_srli_epi32(rg, 16), bl = _mm256_and_si256(ba, lo16);
+    // Gathers read 32 bits from a 16-bit table; the table has room past its end.
+    const __m256i er = _mm256_and_si256(_mm256_i32gather_epi32(enc, _mm256_min_epu32(r, full), 2), lo16);
+    const __m256i eg = _mm256_and_si256(_mm256_i32gather_epi32(enc, _mm256_min_epu32(g, full), 2), lo16);
+    const __m256i eb = _mm256_and_si256(_mm256_i32gather_epi32(enc, _mm256_min_epu32(bl, full), 2), lo16);
+    __m256i d = zero;
+    if (dither) {
+      const __m256i sum = _mm256_add_epi32(_mm256_add_epi32(r, g), bl);
+      d = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(t.dither + idx)));
+      d = _mm256_and_si256(d, _mm256_cmpgt_epi32(sum, nine));
+    }
+    idx = (idx + 8) & 16383;
+    auto byte = [&](__m256i e) {
+      return _mm256_min_epi32(_mm256_max_epi32(_mm256_srai_epi32(_mm256_add_epi32(e, d), 5), zero), top);
+    };
+    const __m256i out =
+        _mm256_or_si256(byte(eb), _mm256_or_si256(_mm256_slli_epi32(byte(eg), 8), _mm256_slli_epi32(byte(er), 16)));
+    store(dst + 4 * x, out);
+  }
+  vl_generic::convert_row(src + x, dst + 4 * x, n - x, idx, dither, t);
+}
+
+void composite_row(const lrgb_t *f, const lrgb_t *p, lrgb_t *c, int n) {
+  const __m256i alpha = _mm256_set1_epi64x(int64_t(0xFFFF) << 48), full = _mm256_set1_epi32(32768);
+  int x = 0;
+  for (; x + 4 <= n; x += 4) {
+    const __m256i pv = load(p + x);
+    if (_mm256_testz_si256(pv, alpha)) {  // inside the hole: the picture as it is
+      store(c + x, load(f + x));
+      continue;
+    }
+    __m256i out[2];
+    for (int h = 0; h < 2; h++) {
+      const __m256i f32 = widen2(f + x + 2 * h), p32 = widen2(p + x + 2 * h);
+      const __m256i a = _mm256_min_epu32(_mm256_shuffle_epi32(p32, 0xFF), full);
+      const __m256i mixed =
+          _mm256_add_epi32(f32, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(p32, f32), a), 15));
+      out[h] = _mm256_blend_epi32(mixed, f32, 0x88);  // alpha stays the picture's
+    }
+    store(c + x, narrow4(out[0], out[1]));
+  }
+  vl_generic::composite_row(f + x, p + x, c + x, n - x);
+}
+
+void grid_row(lrgb_t *row, const uint16_t *alpha, lrgb_t g, int64_t weight, int n) {
+  const __m256i w = _mm256_set1_epi32(int32_t(weight)), one = _mm256_set1_epi32(32768);
+  const __m256i gc = _mm256_setr_epi32(g.r, g.g, g.b, 0, g.r, g.g, g.b, 0);
+  int x = 0;
+  for (; x + 8 <= n; x += 8) {
+    const __m128i a16 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(alpha + x));
+    if (_mm_testz_si128(a16, a16)) continue;  // most of the grid is empty
+    // All products stay below 2^32, so unsigned 32-bit arithmetic is exact.
+    const __m256i q8 = _mm256_srli_epi32(_mm256_mullo_epi32(_mm256_cvtepu16_epi32(a16), w), 15);
+    for (int k = 0; k < 8; k += 4) {
+      __m256i out[2];
+      for (int h = 0; h < 2; h++) {
+        const int i = k + 2 * h;
+        const __m256i q = _mm256_permutevar8x32_epi32(q8, _mm256_setr_epi32(i, i, i, i, i + 1, i + 1, i + 1, i + 1));
+        const __m256i p32 = widen2(row + x + i);
+        const __m256i mixed = _mm256_srli_epi32(
+            _mm256_add_epi32(_mm256_mullo_epi32(p32, _mm256_sub_epi32(one, q)), _mm256_mullo_epi32(gc, q)), 15);
+        out[h] = _mm256_blend_epi32(mixed, p32, 0x88);
+      }
+      store(row + x + k, narrow4(out[0], out[1]));
+    }
+  }
+  vl_generic::grid_row(row + x, alpha + x, g, weight, n - x);
+}
+
+void select_row(lrgb_t *row, const int32_t *rows, int32_t iy, const lrgb_t *below, const lrgb_t *above, int n) {
+  const __m128i y = _mm_set1_epi32(iy);
+  int x = 0;
+  for (; x + 4 <= n; x += 4) {
+    const __m128i under = _mm_cmpgt_epi32(y, _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows + x)));
+    store(row + x, _mm256_blendv_epi8(load(above + x), load(below + x), _mm256_cvtepi32_epi64(under)));
+  }
+  vl_generic::select_row(row + x, rows + x, iy, below + x, above + x, n - x);
+}
+}  // namespace vl_avx2
+#endif
