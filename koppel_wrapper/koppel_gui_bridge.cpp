@@ -111,7 +111,9 @@ void drag_knob(TarvelonKoppelGui *g, float y, uint32_t mods) {
   const int32_t id = p->controls[k].paramId;
   if (id < 0 || uint32_t(id) >= kKoppelParamCount || !p->ci->cpos) return;
   const ctrl_pos_t &c = p->ci->cpos[k];
-  const double h = half_size(p->controls[k]);
+  // The knob's square is scaled with the editor, so a drag of one logical
+  // pixel turns a knob as far as one pixel does at 1×.
+  const double h = half_size(p->controls[k]) * tarvelon_ui_scale(p->ci);
   const int ctrl = (mods & PW_MOD_KEY_CTRL) ? 1 : 0, shift = (mods & PW_MOD_KEY_SHIFT) ? 1 : 0;
   if (is_integer_param(p, id)) {
     const double d = tarvelon_knob_drag_delta(1, 1.0, ctrl, shift, c.gx - h, c.gy - h, c.gx + h, c.gy + h, 0.0,
@@ -336,8 +338,10 @@ void draw_now(TarvelonKoppelGui *g) {
 bool resize(TarvelonKoppelGui *g, uint32_t w, uint32_t h, bool remember = true) {
   TarvelonKoppelPlugin *p = g->plugin;
   inst_t *ci = p->ci;
-  w = clamp_u(w, kEditorMinWidth, kEditorMaxWidth);
-  h = clamp_u(h, kEditorMinHeight, kEditorMaxHeight);
+  int32_t min_w = 0, min_h = 0, max_w = 0, max_h = 0;
+  tarvelon_editor_pixel_limits(ci, &min_w, &min_h, &max_w, &max_h);
+  w = clamp_u(w, min_w, max_w);
+  h = clamp_u(h, min_h, max_h);
   g->activeKnob = -1;
   const bool installed = ci->composite.srgb == reinterpret_cast<srgb_t *>(p->drawPixels) &&
                          ci->composite_ctx.r.srgb == ci->composite.srgb;
@@ -361,7 +365,12 @@ bool resize(TarvelonKoppelGui *g, uint32_t w, uint32_t h, bool remember = true) 
     sync_vantalib_framebuffers(ci);
     std::free(old);
   }
-  if (remember) tarvelon_remember_gui_size(ci, ci->fb.w, ci->fb.h);
+  if (remember) {
+    // Remembered in logical pixels: the same apparent size on a screen of another scale.
+    int32_t lw = 0, lh = 0;
+    tarvelon_pixels_to_logical(ci, ci->fb.w, ci->fb.h, &lw, &lh);
+    tarvelon_remember_gui_size(ci, lw, lh);
+  }
   ci->fft_mag_changed = 1, ci->last2k_changed = 1, ci->spline_changed = 1;
   ci->vzoom_changed = 1, ci->hzoom_changed = 1;
   draw_now(g);
@@ -475,7 +484,7 @@ int32_t tarvelon_koppel_find_knob_at(TarvelonKoppelPlugin *p, float x, float y) 
     const TarvelonKoppelControl &c = p->controls[k];
     if (k >= count || !c.attached || c.paramId < 0) continue;
     const ctrl_pos_t &pos = p->ci->cpos[k];
-    const float h = float(half_size(c));
+    const float h = float(half_size(c) * tarvelon_ui_scale(p->ci));
     if (pos.type == 1 && pos.gx - h <= x && x < pos.gx + h && pos.gy - h <= y && y < pos.gy + h) return k;
   }
   return -1;
@@ -486,7 +495,8 @@ bool tarvelon_koppel_recent_double_click(const TarvelonKoppelGui *g, const PWEve
   const uint32_t interval = e->mouse.double_click_interval_ms ? e->mouse.double_click_interval_ms
                                                               : kKoppelDefaultDoubleClickMs;
   const float dx = e->mouse.x - g->lastLeftClickX, dy = e->mouse.y - g->lastLeftClickY;
-  return uint32_t(e->mouse.time_ms - g->lastLeftClickTimeMs) <= interval && dx * dx + dy * dy <= 25.0f;
+  const float r = 5.0f * float(tarvelon_ui_scale(g->plugin ? g->plugin->ci : nullptr));  // 5 logical pixels
+  return uint32_t(e->mouse.time_ms - g->lastLeftClickTimeMs) <= interval && dx * dx + dy * dy <= r * r;
 }
 
 // Window-layer callbacks.
@@ -499,8 +509,12 @@ void pw_get_info(PWGetInfo *info) noexcept {
     info->init_size.width = sized ? uint32_t(p->ci->fb.w) : 512;
     info->init_size.height = sized ? uint32_t(p->ci->fb.h) : 512;
   } else if (info->type == PW_INFO_CONSTRAIN_SIZE) {
-    info->constrain_size.width = clamp_u(info->constrain_size.width, kEditorMinWidth, kEditorMaxWidth);
-    info->constrain_size.height = clamp_u(info->constrain_size.height, kEditorMinHeight, kEditorMaxHeight);
+    // Pixel limits at the editor's scale (the logical minimum scaled).
+    const auto *g = static_cast<const TarvelonKoppelGui *>(info->constrain_size.gui);
+    int32_t min_w = kEditorMinWidth, min_h = kEditorMinHeight, max_w = kEditorMaxWidth, max_h = kEditorMaxHeight;
+    if (inst_t *ci = core_of(g)) tarvelon_editor_pixel_limits(ci, &min_w, &min_h, &max_w, &max_h);
+    info->constrain_size.width = clamp_u(info->constrain_size.width, min_w, max_w);
+    info->constrain_size.height = clamp_u(info->constrain_size.height, min_h, max_h);
   }
 }
 
@@ -559,15 +573,24 @@ bool pw_event(const PWEvent *e) noexcept {
     case PW_EVENT_RESIZE_UPDATE: return resize(g, e->resize.width, e->resize.height);
     case PW_EVENT_RESIZE_END: save_pending_prefs(ci); return false;
     case PW_EVENT_CONTENT_SCALE_FACTOR_CHANGED: {
-      // A HiDPI screen gets the default editor scaled, unless the user chose a size.
+      // The whole editor is laid out again at the new scale, keeping its
+      // logical size (the remembered one).
       const float s = e->content_scale_factor;
-      if (!(s > 0.0f) || s > 8.0f || ci->gui_width != kEditorDefaultWidth || ci->gui_height != kEditorDefaultHeight)
-        return false;
-      const uint32_t w = clamp_u(uint32_t(std::lround(kEditorDefaultWidth * double(s))), kEditorMinWidth, kEditorMaxWidth);
-      const uint32_t h =
-          clamp_u(uint32_t(std::lround(kEditorDefaultHeight * double(s))), kEditorMinHeight, kEditorMaxHeight);
-      if (uint32_t(ci->fb.w) == w && uint32_t(ci->fb.h) == h) return false;
-      return resize(g, w, h, false);
+      if (!(s > 0.0f) || !std::isfinite(s)) return false;
+      int32_t lw = 0, lh = 0;
+      tarvelon_pixels_to_logical(ci, ci->fb.w, ci->fb.h, &lw, &lh);
+      if (ci->gui_width > 0 && ci->gui_height > 0) lw = ci->gui_width, lh = ci->gui_height;
+      const bool changed = tarvelon_set_ui_scale(ci, double(s)) != 0;
+      int32_t w = 0, h = 0;
+      tarvelon_logical_to_pixels(ci, lw, lh, &w, &h);
+      if (ci->fb.w == w && ci->fb.h == h) {
+        if (!changed) return false;
+        // The same pixels at another scale: only the layout changes.
+        if (!tarvelon_resize_editor(ci, w, h)) return false;
+        draw_now(g);
+        return true;
+      }
+      return resize(g, uint32_t(w), uint32_t(h), false);
     }
     case PW_EVENT_KEY_DOWN: {
       const uint32_t m = e->key.modifiers;

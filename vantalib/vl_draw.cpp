@@ -141,17 +141,23 @@ void draw_roundrect(rect_t box, double corner, double radius, lrgb_t colour, ble
 
 void draw_titled_roundrect_frame(xy_t pos, double radius, xyi_t c, xy_t space, lrgb_t colour,
                                  blend_func_t blend) noexcept {
+  draw_titled_roundrect_frame_scaled(pos, radius, c, space, colour, blend, 1.0);
+}
+
+void draw_titled_roundrect_frame_scaled(xy_t pos, double radius, xyi_t c, xy_t space, lrgb_t colour,
+                                        blend_func_t blend, double k) noexcept {
   framebuffer_t *fb = target();
-  if (!fb || !finite({pos.x, pos.y, radius, space.x, space.y}) || !(radius > 0)) return;
-  const xy_t outer0{pos.x - 0.5 * (space.x - 3.5) - 0.5, pos.y - 0.5 * (space.y - 3.5) - 3.5};
-  const xy_t outer1{outer0.x + (space.x - 3.5) + (c.x - 1) * space.x, outer0.y + (space.y - 3.5) + (c.y - 1) * space.y};
+  if (!fb || !finite({pos.x, pos.y, radius, space.x, space.y, k}) || !(radius > 0) || !(k > 0)) return;
+  const xy_t outer0{pos.x - 0.5 * (space.x - 3.5 * k) - 0.5 * k, pos.y - 0.5 * (space.y - 3.5 * k) - 3.5 * k};
+  const xy_t outer1{outer0.x + (space.x - 3.5 * k) + (c.x - 1) * space.x,
+                    outer0.y + (space.y - 3.5 * k) + (c.y - 1) * space.y};
   const rect_t outer = normalised({outer0, outer1});
-  const rect_t inner = normalised({{outer0.x + 1.0, outer0.y + 17.5}, {outer1.x - 1.0, outer1.y - 1.0}});
+  const rect_t inner = normalised({{outer0.x + 1.0 * k, outer0.y + 17.5 * k}, {outer1.x - 1.0 * k, outer1.y - 1.0 * k}});
   const double m = kReach * radius;
   shade_box(fb, outer.p0.x - m, outer.p0.y - m, outer.p1.x + m, outer.p1.y + m, colour, blend, 1.0,
             [&](double x, double y) {
-              return std::max(0.0, edge(roundbox_sd(x, y, outer, 9.0), radius) -
-                                       edge(roundbox_sd(x, y, inner, 8.0), radius));
+              return std::max(0.0, edge(roundbox_sd(x, y, outer, 9.0 * k), radius) -
+                                       edge(roundbox_sd(x, y, inner, 8.0 * k), radius));
             });
 }
 

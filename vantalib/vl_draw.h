@@ -21,6 +21,10 @@ void draw_roundrect(rect_t box, double corner, double radius, lrgb_t colour, ble
 // c.x × c.y cells of pitch `space` whose first centre is `pos`.
 void draw_titled_roundrect_frame(xy_t pos, double radius, xyi_t c, xy_t space, lrgb_t colour,
                                  blend_func_t blend) noexcept;
+// The same frame with every length of it (borders, title band, corners)
+// times k, for a UI drawn at k pixels per unit; k = 1 is the call above.
+void draw_titled_roundrect_frame_scaled(xy_t pos, double radius, xyi_t c, xy_t space, lrgb_t colour,
+                                        blend_func_t blend, double k) noexcept;
 // Darkens the box towards black by `intensity`.
 void draw_black_rect(rect_t box, double radius, double intensity) noexcept;
 // hmode 0 centred, 2 right edge at pos.x, else left edge; vmode 0 centred, 4

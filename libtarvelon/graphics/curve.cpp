@@ -4,6 +4,7 @@
 
 #include "dsp/scales.h"
 #include "graphics/curve_grid.h"
+#include "graphics/layout.h"
 #include "graphics/resources.h"
 #include "system/instance.h"
 #include "vl_colour.h"
@@ -50,6 +51,7 @@ void draw_bezier(inst_t *ci, tarvelon_band_view_t *view, int32_t colscheme) noex
   (void)colscheme;
   const tarvelon_hview_t hv = ci ? ci->hview.load() : tarvelon_hview_t{};
   if (!ci || !view || ci->kVW < 2 || !(hv.zmaxp > hv.zminp)) return;
+  const double s = tarvelon_ui_scale(ci), lw = 0.8 * s;
   ci->selrings_offset += 0.004 * ci->frame_s;
   if (ci->selrings_offset > 1.0) ci->selrings_offset -= 1.0;
 
@@ -65,37 +67,39 @@ void draw_bezier(inst_t *ci, tarvelon_band_view_t *view, int32_t colscheme) noex
     e.x = p.x, e.y = p.y, e.h1x = h1.x, e.h1y = h1.y, e.h2x = h2.x, e.h2y = h2.y;
     const bool hovered = view->hover && view->hover_id == e.id;
 
-    draw_line_thin(h2, p, 0.8, h2_c, blend_alphablendfg, 1.0);
-    if (hovered && view->hover_type == 2) draw_circle(0, h2, 5.8, 0.8, h2_c, blend_blend, 1.0);
-    else draw_circle(2, h2, 5.0, 0.8, h2_c, blend_alphablendfg, 1.0);
-    draw_line_thin(h1, p, 0.8, h1_c, blend_alphablendfg, 1.0);
-    if (hovered && view->hover_type == 1) draw_circle(0, h1, 5.8, 0.8, h1_c, blend_blend, 1.0);
-    else draw_circle(2, h1, 5.0, 0.8, h1_c, blend_alphablendfg, 1.0);
+    draw_line_thin(h2, p, lw, h2_c, blend_alphablendfg, 1.0);
+    if (hovered && view->hover_type == 2) draw_circle(0, h2, 5.8 * s, lw, h2_c, blend_blend, 1.0);
+    else draw_circle(2, h2, 5.0 * s, lw, h2_c, blend_alphablendfg, 1.0);
+    draw_line_thin(h1, p, lw, h1_c, blend_alphablendfg, 1.0);
+    if (hovered && view->hover_type == 1) draw_circle(0, h1, 5.8 * s, lw, h1_c, blend_blend, 1.0);
+    else draw_circle(2, h1, 5.0 * s, lw, h1_c, blend_alphablendfg, 1.0);
 
     if (e.id == view->selband) {
       for (int j = 0; j < 4; j++) {
         const double f = std::fmod(0.25 * j + ci->selrings_offset, 1.0);
         lrgb_t c = point_c;
         c.a = uint16_t(std::lround(std::pow(1.0 - f, 4.0) * 32768.0));
-        draw_circle(2, p, 20.0 * f, 0.8, c, blend_alphablendfg, 1.0);
+        draw_circle(2, p, 20.0 * s * f, lw, c, blend_alphablendfg, 1.0);
       }
     }
-    if (hovered && view->hover_type == 0) draw_circle(2, p, 5.0, 0.8, point_c, blend_blend, 1.0);
-    else draw_circle(0, p, 5.8, 0.8, point_c, blend_blend, 1.0);
+    if (hovered && view->hover_type == 0) draw_circle(2, p, 5.0 * s, lw, point_c, blend_blend, 1.0);
+    else draw_circle(0, p, 5.8 * s, lw, point_c, blend_blend, 1.0);
   }
 
   const double *row = ci->spline_lut ? ci->spline_lut[2] : nullptr;
   if (!row || ci->visual_width != ci->kVW) return;
   for (int32_t i = 1; i < ci->kVW; i++)
-    draw_line_thin(xy_t{ci->vxf + i, ci->vyf + row[i]}, xy_t{ci->vxf + i - 1, ci->vyf + row[i - 1]}, 0.8, white,
+    draw_line_thin(xy_t{ci->vxf + i, ci->vyf + row[i]}, xy_t{ci->vxf + i - 1, ci->vyf + row[i - 1]}, lw, white,
                    blend_add, 1.0);
 }
 
 void draw_dashed_fft(inst_t *ci, int32_t colscheme) noexcept {
   (void)colscheme;
   if (!ci) return;
-  ci->dash_offset += 40.0 * ci->frame_s;
-  if (ci->dash_offset > -24.0) ci->dash_offset -= 5040.0;
+  // Dash, gap and crawl speed are logical lengths: u is one logical pixel.
+  const double u = tarvelon_ui_scale(ci), lw = 0.8 * u, dash = 12.0 * u, period = 24.0 * u;
+  ci->dash_offset += 40.0 * u * ci->frame_s;
+  if (ci->dash_offset > -period) ci->dash_offset -= 5040.0 * u;
   const int32_t w = ci->kVW;
   if (w < 2 || !ci->fft_mag_lut || !ci->spline_lut || !ci->spline_lut[2] || ci->visual_width != w) return;
   const double *curve = ci->spline_lut[2];
@@ -105,7 +109,7 @@ void draw_dashed_fft(inst_t *ci, int32_t colscheme) noexcept {
     return vol_to_pix(ci, std::isfinite(v) ? v : 0.0, ci->kVH, 2);
   };
   double s = 0.0, prev_r = response_row(0);
-  for (int32_t i = 1; i < w && s < 25000.0; i++) {
+  for (int32_t i = 1; i < w && s < 25000.0 * u; i++) {
     const double r = response_row(i);
     const xy_t a{double(i - 1), prev_r}, b{double(i), r};
     prev_r = r;
@@ -114,22 +118,22 @@ void draw_dashed_fft(inst_t *ci, int32_t colscheme) noexcept {
     const double d1 = line_distance(xy_t{double(i), curve[i]}, a, b);
     const double s_start = s;
     s += L;
-    if (!(d0 > 1.0 || d1 > 1.0)) continue;  // the response lies on the curve here
-    const int n = L >= 12.0 ? int(std::ceil(L / 12.0)) : 1;
+    if (!(d0 > u || d1 > u)) continue;  // the response lies on the curve here
+    const int n = L >= dash ? int(std::ceil(L / dash)) : 1;
     for (int k = 0; k < n; k++) {
       const double s0 = s_start + L * k / n, s1 = s_start + L * (k + 1) / n;
       const xy_t p0{ox + a.x + (b.x - a.x) * k / n, oy + a.y + (b.y - a.y) * k / n};
       const xy_t p1{ox + a.x + (b.x - a.x) * (k + 1) / n, oy + a.y + (b.y - a.y) * (k + 1) / n};
       const double pa = s0 - off, pb = s1 - off;
-      if (std::trunc(pa / 12.0) == std::trunc(pb / 12.0)) {
-        if (std::fmod(pb, 24.0) < 12.0) draw_line_thin(p0, p1, 0.8, white, blend_add, 1.0);
+      if (std::trunc(pa / dash) == std::trunc(pb / dash)) {
+        if (std::fmod(pb, period) < dash) draw_line_thin(p0, p1, lw, white, blend_add, 1.0);
         continue;
       }
       const double len = s1 - s0;
       if (!(len > 0.0)) continue;
-      const double u1 = std::fmod(pa, 24.0) < 12.0 ? 0.0 : (std::ceil(pa / 12.0) * 12.0 - pa) / len;
-      const double u2 = std::fmod(pb, 24.0) < 12.0 ? 1.0 : (std::floor(pb / 12.0) * 12.0 - pa) / len;
-      draw_line_thin_short(p0, p1, u1, u2, 0.8, white, blend_add, 1.0);
+      const double u1 = std::fmod(pa, period) < dash ? 0.0 : (std::ceil(pa / dash) * dash - pa) / len;
+      const double u2 = std::fmod(pb, period) < dash ? 1.0 : (std::floor(pb / dash) * dash - pa) / len;
+      draw_line_thin_short(p0, p1, u1, u2, lw, white, blend_add, 1.0);
     }
   }
 }

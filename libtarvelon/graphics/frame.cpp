@@ -11,6 +11,7 @@
 #include "dsp/fft.h"
 #include "dsp/filter_design.h"
 #include "dsp/scales.h"
+#include "graphics/artwork.h"
 #include "graphics/curve_grid.h"
 #include "graphics/knobs.h"
 #include "graphics/layout.h"
@@ -152,7 +153,8 @@ void draw_knobs(inst_t *ci, const tarvelon_band_view_t &view) {
 void draw_clip_light(inst_t *ci) {
   const double level = ci->max_sample;
   if (!(level > 0.0) || !ci->cpos) return;
-  const raster_t *light = tarvelon_graphics().light;
+  const tarvelon_scaled_art_t *art = tarvelon_scaled_art(ci);
+  const raster_t *light = art ? &art->light : tarvelon_graphics().light;
   const lrgb_t light_c = make_colour_g22rgb_l(192, 240, 255, 255);
   const ctrl_pos_t &c = ci->cpos[12];
   const bool full = level > 1.0;

@@ -55,7 +55,7 @@ void label(inst_t *ci, text_t *t, double x, double y, const char *s) {
 // The tick and label layers live in finallayout, outside the visualisation area.
 void tick(inst_t *ci, xy_t a, xy_t b) {
   vl_target_scope scope(&ci->finallayout_ctx);
-  draw_line_thin(a, b, 0.8, tick_colour(), blend_mul, 1.0);
+  draw_line_thin(a, b, 0.8 * tarvelon_ui_scale(ci), tick_colour(), blend_mul, 1.0);
 }
 // The layer's coverage on its own; without it (allocation failed) the blend
 // reads the whole layer.
@@ -84,20 +84,21 @@ void draw_freq_grid(inst_t *ci) noexcept {
   const tarvelon_hview_t view = ci->hview.load();
   const double lmin = std::log(view.zmin), lmax = std::log(view.zmax);
   const lrgb_t gc = grid_colour();
+  const double s = tarvelon_ui_scale(ci);
   for (int i = 0; i < 28; i++) {
     const double f = m[i].f;
     const double x = (ci->kVW - 1) * (std::log(f) - lmin) / (lmax - lmin);
     if (f != 20.0 && f != 20000.0) {
       const lrgb_t c{uint16_t(gc.r * m[i].weight), uint16_t(gc.g * m[i].weight), uint16_t(gc.b * m[i].weight), gc.a};
-      draw_line_thin(xy_t{x, ci->kVH - 1.0}, xy_t{x, 0.0}, 0.8, c, blend_add, 1.0);
+      draw_line_thin(xy_t{x, ci->kVH - 1.0}, xy_t{x, 0.0}, 0.8 * s, c, blend_add, 1.0);
     }
-    if (x >= 0.0 && x <= ci->kVW - 1.0 && (ci->kVW - 1) * m[i].importance / view.hzoom > 500.0) {
+    if (x >= 0.0 && x <= ci->kVW - 1.0 && (ci->kVW - 1) * m[i].importance / view.hzoom > 500.0 * s) {
       const double base = ci->vy + ci->kVH - 1.0;
-      tick(ci, xy_t{ci->vx + x, base + 10.0}, xy_t{ci->vx + x, base});
-      char s[32];
-      size_t n = vl_format_fixed(s, sizeof s, f >= 1000.0 ? f * 0.001 : f, 0);
-      std::snprintf(s + n, sizeof s - n, f >= 1000.0 ? " kHz" : " Hz");
-      label(ci, ci->freq_txt, ci->vx + x, base + 18.0, s);
+      tick(ci, xy_t{ci->vx + x, base + 10.0 * s}, xy_t{ci->vx + x, base});
+      char text[32];
+      size_t n = vl_format_fixed(text, sizeof text, f >= 1000.0 ? f * 0.001 : f, 0);
+      std::snprintf(text + n, sizeof text - n, f >= 1000.0 ? " kHz" : " Hz");
+      label(ci, ci->freq_txt, ci->vx + x, base + 18.0 * s, text);
     }
   }
 }
@@ -110,27 +111,28 @@ void draw_db_dashed_line(inst_t *ci, double y, double intensity, int32_t is_84_s
   else v = tv::kFloorDb;
   const double row = tarvelon_curve_row(ci, v);
   const lrgb_t gc = grid_colour();
+  const double s = tarvelon_ui_scale(ci), lw = 0.8 * s;
   const xy_t a{0.0, row}, b{ci->kVW - 1.0, row};
   if (y == 0.0) {
     for (int k = 0; k < 84; k++) {
       const double u = 0.003 + 0.012 * k;
-      draw_line_thin_short(a, b, u, u + 0.006, 0.8, gc, blend_blend, intensity);
+      draw_line_thin_short(a, b, u, u + 0.006, lw, gc, blend_blend, intensity);
     }
   } else if (y != 60.0) {
     for (int k = 0; k < 125; k++) {
       const double u = 0.002 + 0.008 * k;
-      draw_line_thin_short(a, b, u, u + 0.004, 0.8, gc, blend_blend, intensity);
+      draw_line_thin_short(a, b, u, u + 0.004, lw, gc, blend_blend, intensity);
     }
   }
   if (row >= 0.0 && row <= ci->kVH - 1.0 && intensity > 0.1 && !(is_84_shown && y == -72.0)) {
     const double ry = ci->vy + row;
-    tick(ci, xy_t{ci->vx - (y == 0.0 ? 6.0 : 8.0), ry}, xy_t{double(ci->vx), ry});
+    tick(ci, xy_t{ci->vx - (y == 0.0 ? 6.0 : 8.0) * s, ry}, xy_t{double(ci->vx), ry});
     if (y == 0.0) {
-      label(ci, ci->db_txt, ci->vx - 4.7, ry, "0 dB");
+      label(ci, ci->db_txt, ci->vx - 4.7 * s, ry, "0 dB");
     } else {
-      char s[32];
-      vl_format_fixed(s, sizeof s, y, 0, true);
-      label(ci, ci->db_txt, ci->vx - 8.0, ry, s);
+      char text[32];
+      vl_format_fixed(text, sizeof text, y, 0, true);
+      label(ci, ci->db_txt, ci->vx - 8.0 * s, ry, text);
     }
   }
 }

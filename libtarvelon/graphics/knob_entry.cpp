@@ -1,8 +1,10 @@
 // Knob text fields drawn over their knobs, and their end of editing.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "graphics/frame.h"
+#include "graphics/layout.h"
 #include "graphics/resources.h"
 #include "graphics/text.h"
 #include "io/keyboard.h"
@@ -25,8 +27,10 @@ double caret_x(double x0, const char *text, size_t n, const font_t *f) {
 }
 
 void draw_field(inst_t *ci, const textedit_t *te, rect_t box, bool focused) {
-  draw_black_rect(box, vl_current().zoom.drawing_thickness > 0 ? vl_current().zoom.drawing_thickness : 1.0, 0.98);
-  const font_t *f = tarvelon_graphics().font12;
+  const double s = tarvelon_ui_scale(ci);
+  draw_black_rect(box, (vl_current().zoom.drawing_thickness > 0 ? vl_current().zoom.drawing_thickness : 1.0) * s,
+                  0.98);
+  const font_t *f = tarvelon_fonts_for_scale(s).font12;
   if (!f || !te->string) return;
   const size_t n = std::min(textedit_length(te), size_t(kTextCapacity - 1));
   char buf[kTextCapacity];
@@ -36,8 +40,9 @@ void draw_field(inst_t *ci, const textedit_t *te, rect_t box, bool focused) {
   const lrgb_t text_colour = make_colour_g22rgb_l(64, 192, 255, 255);
   if (te->sel0 != te->sel1) {
     const int lo = std::min(te->sel0, te->sel1), hi = std::max(te->sel0, te->sel1);
-    const rect_t sel{{caret_x(x0, buf, size_t(lo), f), box.p0.y + 2.0}, {caret_x(x0, buf, size_t(hi), f), box.p1.y - 2.0}};
-    draw_roundrect(sel, 0.0, 0.5, make_colour_g22rgb_l(40, 70, 120, 255), blend_blend, 1.0);
+    const rect_t sel{{caret_x(x0, buf, size_t(lo), f), box.p0.y + 2.0 * s},
+                     {caret_x(x0, buf, size_t(hi), f), box.p1.y - 2.0 * s}};
+    draw_roundrect(sel, 0.0, 0.5 * s, make_colour_g22rgb_l(40, 70, 120, 255), blend_blend, 1.0);
   }
   text_t t{};
   t.font = const_cast<font_t *>(f);
@@ -47,7 +52,7 @@ void draw_field(inst_t *ci, const textedit_t *te, rect_t box, bool focused) {
   blit_text(&t, &ci->composite, text_colour, 1.3);
   if (focused) {
     const double cx = caret_x(x0, buf, size_t(std::clamp(te->curpos, 0, int(n))), f);
-    draw_line_thin(xy_t{cx, box.p0.y + 2.0}, xy_t{cx, box.p1.y - 2.0}, 0.6, text_colour, blend_add, 1.0);
+    draw_line_thin(xy_t{cx, box.p0.y + 2.0 * s}, xy_t{cx, box.p1.y - 2.0 * s}, 0.6 * s, text_colour, blend_add, 1.0);
   }
 }
 }  // namespace
@@ -76,8 +81,14 @@ void tarvelon_draw_knob_text_entries(inst_t *ci) noexcept {
       te->was_cur_te = 1;
     }
     const ctrl_pos_t &c = ci->cpos[i];
+    // The 52×16 logical box on the knob's centre.
+    const double s = tarvelon_ui_scale(ci);
     int32_t l = 0, t = 0, r = 0, b = 0;
     tarvelon_knob_text_prompt_rect(c.gx - 30, c.gy - 30, c.gx + 30, c.gy + 30, &l, &t, &r, &b);
+    if (s != 1.0) {
+      const int32_t hw = int32_t(std::lround(26.0 * s)), hh = int32_t(std::lround(8.0 * s));
+      l = c.gx - hw, r = c.gx + hw, t = c.gy - hh, b = c.gy + hh;
+    }
     const rect_t box{{double(l), double(t)}, {double(r), double(b)}};
     draw_field(ci, te, box, st.cur_te == te);
     const int result = ctrl_textedit(te, box);

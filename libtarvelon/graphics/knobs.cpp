@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "dsp/scales.h"
+#include "graphics/artwork.h"
+#include "graphics/layout.h"
 #include "graphics/resources.h"
 #include "graphics/text.h"
 #include "state/eq.h"
@@ -84,9 +86,10 @@ void tarvelon_draw_knob(inst_t *ci, const raster_t *knob, const char *title, int
   (void)title;
   if (!ci || !ci->cpos || ctrl_id < 0 || ctrl_id >= kTarvelonControlCount || param_id < 0) return;
   const ctrl_pos_t &c = ci->cpos[ctrl_id];
+  const double s = tarvelon_ui_scale(ci);
   text_t *t = ci->knob_txt;
   if (t && t->text) {
-    t->x = c.gx - 0.5, t->y = c.gy;
+    t->x = c.gx - 0.5 * s, t->y = c.gy;
     const double v = tarvelon_host_get_param_value(ci, param_id);
     if (ctrl_id == 4) {
       // An unnamed scheme value keeps whatever the text showed before.
@@ -99,8 +102,18 @@ void tarvelon_draw_knob(inst_t *ci, const raster_t *knob, const char *title, int
     if (ctrl_id >= 1 && ctrl_id <= 3 && !band_on) t->text[0] = 0;
     blit_text(t, &ci->composite, make_colour_g22rgb_l(64, 192, 255, 255), 1.3);
   }
-  if (!knob || !knob->l || knob->w <= 0 || knob->h <= 0) return;
   const int32_t k = tarvelon_knob_frame(tarvelon_host_get_param_normalized(ci, param_id));
+  if (s != 1.0) {
+    // Drawn for the scale (and kept per slot until its value moves).
+    const lrgb_t *pix = tarvelon_scaled_knob_frame(ci, ctrl_id, k);
+    if (!pix) return;
+    const int32_t n = tarvelon_knob_art_size(s);
+    const raster_t frame{const_cast<lrgb_t *>(pix), n, n, size_t(n) * size_t(n), nullptr};
+    vl_target_scope scope(&ci->composite_ctx);
+    blit_sprite(&frame, xyi_t{c.gx, c.gy}, blend_add, 0, 0);
+    return;
+  }
+  if (!knob || !knob->l || knob->w <= 0 || knob->h <= 0) return;
   const size_t frame_px = size_t(knob->w) * size_t(knob->h);
   if (knob->as && (size_t(k) + 1) * frame_px > knob->as) return;  // a short strip has fewer frames
   const raster_t frame{knob->l + size_t(k) * frame_px, knob->w, knob->h, frame_px, nullptr};

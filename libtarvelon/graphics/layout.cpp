@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "graphics/artwork.h"
 #include "graphics/resources.h"
 #include "graphics/text.h"
 #include "system/instance.h"
@@ -33,9 +34,13 @@ const tarvelon_slot_info_t kSlots[kTarvelonControlCount] = {
     {"Hor. Position", nullptr, 0},
 };
 
-// A frame's outer box relative to its first knob centre (space 68 × 100).
+// A frame's outer box relative to its first knob centre (space 68 × 100),
+// in logical pixels.
 constexpr double kFrameLeft = 32.75, kFrameTop = 51.75, kFrameHeight = 96.5;
 double frame_width(int32_t cells) { return 64.5 + 68.0 * (cells - 1); }
+
+// A logical length in whole window pixels.
+int32_t px(double logical, double s) { return int32_t(std::lround(logical * s)); }
 
 void draw_text_once(raster_t *target, font_t *font, double x, double y, int32_t mode, const char *s, lrgb_t colour,
                     double intensity) {
@@ -52,16 +57,55 @@ void place(ctrl_pos_t &c, int32_t gx, int32_t gy) {
   c.type = 1;
 }
 
-void compute_gap(inst_t *ci, int32_t h) {
+void compute_gap(inst_t *ci, int32_t h, double s) {
   ci->sidebar_gap_rect = rect_t{};
-  if (h <= 521 || !ci->cpos) return;
+  if (h <= 521 * s || !ci->cpos) return;
   const ctrl_pos_t &a = ci->cpos[4], &b = ci->cpos[12];
-  const double ax0 = a.gx - kFrameLeft, ay0 = a.gy - kFrameTop, ax1 = ax0 + frame_width(3);
-  const double by1 = b.gy - kFrameTop + kFrameHeight;
-  rect_t gap{{ax0, by1 + 4.0}, {ax1, ay0 - 4.0}};
+  const double ax0 = a.gx - kFrameLeft * s, ay0 = a.gy - kFrameTop * s, ax1 = ax0 + frame_width(3) * s;
+  const double by1 = b.gy - kFrameTop * s + kFrameHeight * s;
+  rect_t gap{{ax0, by1 + 4.0 * s}, {ax1, ay0 - 4.0 * s}};
   if (gap.p1.x > gap.p0.x && gap.p1.y > gap.p0.y) ci->sidebar_gap_rect = gap;
 }
 }  // namespace
+
+double tarvelon_ui_scale(const inst_t *ci) noexcept {
+  const double s = ci ? ci->ui_scale : 1.0;
+  return (s >= kUiScaleMin && s <= kUiScaleMax) ? s : 1.0;
+}
+
+int32_t tarvelon_set_ui_scale(inst_t *ci, double s) noexcept {
+  if (!ci) return 0;
+  if (!(s > 0.0) || !std::isfinite(s)) s = 1.0;
+  // The logical minimum must fit the pixel maximum.
+  const double top = std::min(kUiScaleMax, double(kEditorMaxHeight) / kEditorMinHeight);
+  s = std::clamp(s, kUiScaleMin, top);
+  const double old = tarvelon_ui_scale(ci);
+  ci->ui_scale = s;
+  return s != old;
+}
+
+void tarvelon_editor_pixel_limits(const inst_t *ci, int32_t *min_w, int32_t *min_h, int32_t *max_w,
+                                  int32_t *max_h) noexcept {
+  const double s = tarvelon_ui_scale(ci);
+  if (min_w) *min_w = std::min(int32_t(std::ceil(kEditorMinWidth * s)), kEditorMaxWidth);
+  if (min_h) *min_h = std::min(int32_t(std::ceil(kEditorMinHeight * s)), kEditorMaxHeight);
+  if (max_w) *max_w = kEditorMaxWidth;
+  if (max_h) *max_h = kEditorMaxHeight;
+}
+
+void tarvelon_logical_to_pixels(const inst_t *ci, int32_t lw, int32_t lh, int32_t *pw, int32_t *ph) noexcept {
+  const double s = tarvelon_ui_scale(ci);
+  int32_t lo_w = 0, lo_h = 0, hi_w = 0, hi_h = 0;
+  tarvelon_editor_pixel_limits(ci, &lo_w, &lo_h, &hi_w, &hi_h);
+  if (pw) *pw = int32_t(std::clamp<double>(std::lround(double(lw) * s), lo_w, hi_w));
+  if (ph) *ph = int32_t(std::clamp<double>(std::lround(double(lh) * s), lo_h, hi_h));
+}
+
+void tarvelon_pixels_to_logical(const inst_t *ci, int32_t pw, int32_t ph, int32_t *lw, int32_t *lh) noexcept {
+  const double s = tarvelon_ui_scale(ci);
+  if (lw) *lw = int32_t(std::lround(pw / s));
+  if (lh) *lh = int32_t(std::lround(ph / s));
+}
 
 const tarvelon_slot_info_t &tarvelon_slot_info(int32_t slot) noexcept {
   return kSlots[(slot >= 0 && slot < kTarvelonControlCount) ? slot : 0];
@@ -72,45 +116,49 @@ int32_t layout_pos(inst_t *ci, int32_t w, int32_t h, int32_t layout_type) noexce
   if (!ci) return 0;
   vl_lock_guard draw(ci->draw_reinit_sem);
   vl_lock_guard proc(ci->proc_reinit_sem);
+  const double s = tarvelon_ui_scale(ci);
   w = std::min(w, kEditorMaxWidth);
   h = std::min(h, kEditorMaxHeight);
   // Below these the visualisation area would have no interior; refuse rather
   // than lay out negative sizes.
-  if (w < 248 || h < 66) return 0;
-  if (ci->spline_lut && !tarvelon_resize_visual_width_storage(ci, w - 246)) return 0;
+  if (w < px(246, s) + 2 || h < px(64, s) + 2) return 0;
+  if (ci->spline_lut && !tarvelon_resize_visual_width_storage(ci, w - px(246, s))) return 0;
 
   const bool changed = ci->fb.w != w || ci->fb.h != h;
   if (changed) ci->fb_size_changed = 1;
   for (raster_t *r : {&ci->fb, &ci->composite, &ci->layout, &ci->finallayout}) r->w = w, r->h = h;
 
-  ci->vx = ci->vy = 32;
-  ci->kVW = w - 246;
-  ci->kVH = h - 64;
-  ci->vxf = ci->vyf = 32.0;
+  ci->vx = ci->vy = px(32, s);
+  ci->kVW = w - px(246, s);
+  ci->kVH = h - px(64, s);
+  ci->vxf = ci->vyf = double(ci->vx);
   if (ci->cpos) {
-    const int32_t X = int32_t(w - 170.0 - 4.0);
+    const int32_t X = int32_t(w - 170.0 * s - 4.0 * s);
     ctrl_pos_t *c = ci->cpos;
-    const int32_t rows[3] = {86, 186, 286};
+    const int32_t rows[3] = {px(86, s), px(186, s), px(286, s)};
     const int32_t top[3][3] = {{1, 2, 3}, {7, 8, 9}, {10, 11, 12}};
     for (int r = 0; r < 3; r++)
-      for (int col = 0; col < 3; col++) place(c[top[r][col]], X + 68 * col, rows[r]);
-    place(c[4], X, h - 80);
-    place(c[5], X + 68, h - 80);
-    place(c[13], X + 136, h - 80);
+      for (int col = 0; col < 3; col++) place(c[top[r][col]], X + px(68.0 * col, s), rows[r]);
+    place(c[4], X, h - px(80, s));
+    place(c[5], X + px(68, s), h - px(80, s));
+    place(c[13], X + px(136, s), h - px(80, s));
     // Present for the host's automation but outside the window.
-    place(c[6], X + 136 - 20000, h - 20080);
-    place(c[14], X + 68 - 20000, -19514);
-    place(c[15], X + 136 - 20000, -19514);
+    place(c[6], X + px(136, s) - 20000, h - 20080);
+    place(c[14], X + px(68, s) - 20000, -19514);
+    place(c[15], X + px(136, s) - 20000, -19514);
   }
   tarvelon_resize_framebuffer_storage(ci, changed ? 1 : 0);
-  compute_gap(ci, h);
+  compute_gap(ci, h, s);
   return 1;
 }
 
 int32_t layout_pos_from_saved_gui_size(inst_t *ci) noexcept {
   if (!ci) return 0;
-  if (ci->gui_width > 0 && ci->gui_height > 0) return layout_pos(ci, ci->gui_width, ci->gui_height, 0);
-  return layout_pos(ci, kEditorDefaultWidth, kEditorDefaultHeight, 0);
+  const bool saved = ci->gui_width > 0 && ci->gui_height > 0;
+  int32_t w = 0, h = 0;
+  tarvelon_logical_to_pixels(ci, saved ? ci->gui_width : kEditorDefaultWidth,
+                             saved ? ci->gui_height : kEditorDefaultHeight, &w, &h);
+  return layout_pos(ci, w, h, 0);
 }
 
 void clear_visual_overlay_alpha(inst_t *ci, raster_t *overlay) noexcept {
@@ -126,6 +174,10 @@ void clear_visual_overlay_alpha(inst_t *ci, raster_t *overlay) noexcept {
 void make_layout(inst_t *ci) noexcept {
   if (!ci || !ci->layout.l || ci->layout.w <= 0 || ci->layout.h <= 0) return;
   const tarvelon_graphics_t &g = tarvelon_graphics();
+  const double s = tarvelon_ui_scale(ci);
+  const tarvelon_font_set_t fonts = tarvelon_fonts_for_scale(s);
+  const tarvelon_scaled_art_t *art = tarvelon_scaled_art(ci);
+  const raster_t *logo = art ? &art->logo : g.logo, *shade = art ? &art->shade : g.shade;
   vl_target_scope scope(&ci->layout_ctx);
   raster_t &L = ci->layout;
   const lrgb_t c_frame = make_colour_lin(0.016, 0.016, 0.016, 1.0);
@@ -150,28 +202,30 @@ void make_layout(inst_t *ci) noexcept {
                       mix(c_edge.a, c_glow.a, gv)};
     }
   }
-  if (g.logo) blit_sprite(g.logo, xyi_t{25, 1}, blend_mul, 1, 1);
+  if (logo) blit_sprite(logo, xyi_t{px(25, s), px(1, s)}, blend_mul, 1, 1);
 
   // The hole the visualisation shows through, with a darkened thin border.
   const rect_t hole{{double(ci->vx), double(ci->vy)}, {double(ci->vx + ci->kVW), double(ci->vy + ci->kVH)}};
-  draw_roundrect(hole, 3.0, 0.8, c_clear, blend_blendalphaonly, 1.0);
-  const rect_t border{{hole.p0.x - 1.8, hole.p0.y - 1.8}, {hole.p1.x + 1.8, hole.p1.y + 1.8}};
-  draw_roundrect(border, 3.0, 0.8, c_clear, blend_mul, 0.9);
+  draw_roundrect(hole, 3.0 * s, 0.8 * s, c_clear, blend_blendalphaonly, 1.0);
+  const double b = 1.8 * s;
+  const rect_t border{{hole.p0.x - b, hole.p0.y - b}, {hole.p1.x + b, hole.p1.y + b}};
+  draw_roundrect(border, 3.0 * s, 0.8 * s, c_clear, blend_mul, 0.9);
   clear_visual_overlay_alpha(ci, &L);
 
   if (!ci->cpos) return;
   const int32_t n = std::min<int32_t>(ci->ctrlcount, kTarvelonControlCount);
-  for (int32_t s = 1; s < n; s++) {
-    const ctrl_pos_t &c = ci->cpos[s];
+  for (int32_t slot = 1; slot < n; slot++) {
+    const ctrl_pos_t &c = ci->cpos[slot];
     if (c.type == 0) continue;
-    const tarvelon_slot_info_t &info = kSlots[s];
+    const tarvelon_slot_info_t &info = kSlots[slot];
     if (info.frame_title) {
-      draw_titled_roundrect_frame(xy_t{double(c.gx), double(c.gy)}, 0.8, xyi_t{info.frame_cells, 1}, xy_t{68, 100},
-                                  c_frame, blend_mul);
-      if (g.font12) draw_text_once(&L, g.font12, c.gx - 30.0, c.gy - 49.0, TEXT_LEFT, info.frame_title, white, 1.0);
+      draw_titled_roundrect_frame_scaled(xy_t{double(c.gx), double(c.gy)}, 0.8 * s, xyi_t{info.frame_cells, 1},
+                                         xy_t{68 * s, 100 * s}, c_frame, blend_mul, s);
+      if (fonts.font12)
+        draw_text_once(&L, fonts.font12, c.gx - 30.0 * s, c.gy - 49.0 * s, TEXT_LEFT, info.frame_title, white, 1.0);
     }
-    if (g.shade) blit_sprite(g.shade, xyi_t{c.gx, c.gy}, blend_mul, 0, 0);
-    if (g.fbold12) draw_text_once(&L, g.fbold12, c.gx, c.gy + 30.0, 0, info.label, black, 1.0);
+    if (shade) blit_sprite(shade, xyi_t{c.gx, c.gy}, blend_mul, 0, 0);
+    if (fonts.fbold12) draw_text_once(&L, fonts.fbold12, c.gx, c.gy + 30.0 * s, 0, info.label, black, 1.0);
   }
 }
 
@@ -184,9 +238,10 @@ void make_final_layout(inst_t *ci) noexcept {
 void tarvelon_paint_static_panel(inst_t *ci) noexcept {
   if (!ci) return;
   make_layout(ci);
-  const tarvelon_graphics_t &g = tarvelon_graphics();
-  if (ci->layout.l && g.font12)
-    draw_text_once(&ci->layout, g.font12, ci->layout.w - 3.0, ci->layout.h - 15.0, TEXT_RIGHT, "v1.3",
+  const double s = tarvelon_ui_scale(ci);
+  font_t *f = tarvelon_fonts_for_scale(s).font12;
+  if (ci->layout.l && f)
+    draw_text_once(&ci->layout, f, ci->layout.w - 3.0 * s, ci->layout.h - 15.0 * s, TEXT_RIGHT, "v1.3",
                    make_colour_lin(0.151, 0.151, 0.151, 1.0), 1.0);
   make_final_layout(ci);
 }
@@ -202,6 +257,17 @@ void tarvelon_init_layout_and_text(inst_t *ci, int32_t instance_number) noexcept
   if (!ci->knob_txt) ci->knob_txt = init_text(ci, g.font12, 0.0, 0.0, TEXT_MIDDLE);
   if (ci->debug_txt && ci->debug_txt->text)
     std::snprintf(ci->debug_txt->text, kTextCapacity, "Instance #%d", int(instance_number));
+  tarvelon_apply_ui_scale_to_texts(ci);
+}
+
+void tarvelon_apply_ui_scale_to_texts(inst_t *ci) noexcept {
+  if (!ci) return;
+  const double s = tarvelon_ui_scale(ci);
+  const tarvelon_font_set_t f = tarvelon_fonts_for_scale(s);
+  if (ci->debug_txt) ci->debug_txt->font = f.font15, ci->debug_txt->x = 200.0 * s, ci->debug_txt->y = 10.5 * s;
+  if (ci->db_txt) ci->db_txt->font = f.fbold12;
+  if (ci->freq_txt) ci->freq_txt->font = f.fbold12;
+  if (ci->knob_txt) ci->knob_txt->font = f.font12;
 }
 
 int32_t tarvelon_get_sidebar_gap_rect(const inst_t *ci, rect_t *out) noexcept {
@@ -220,6 +286,7 @@ int32_t tarvelon_resize_editor(inst_t *ci, int32_t w, int32_t h) noexcept {
     vl_lock_guard draw(ci->draw_reinit_sem);
     ok = layout_pos(ci, w, h, 0);
     if (ok) {
+      tarvelon_apply_ui_scale_to_texts(ci);
       tarvelon_paint_static_panel(ci);
       ci->fft_mag_changed = 1, ci->last2k_changed = 1, ci->spline_changed = 1;
       ci->vzoom_changed = 1, ci->hzoom_changed = 1;

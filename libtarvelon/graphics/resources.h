@@ -19,6 +19,23 @@ struct tarvelon_graphics_t {
 
 extern lrgb_t white, black, gui_col_def;
 
+// The four drawable fonts for text at UI scale s: 12·s and 15·s pixels high,
+// each drawn from the glyph sheet prefiltered for the nearest size, so text
+// stays sharp rather than magnified. At s = 1 these are the fonts above. The
+// fonts live until unload; null members when resources are missing. [GUI thread]
+struct tarvelon_font_set_t {
+  font_t *font12, *font15, *fbold12, *fbold15;
+};
+tarvelon_font_set_t tarvelon_fonts_for_scale(double s) noexcept;
+// Glyph sheet sizes in the bundle (pixels high the sheet is prefiltered for),
+// and the one chosen for text drawn `height` pixels high.
+constexpr int kTarvelonSheetSizes[] = {12, 15, 18, 21, 24, 30, 36, 45};
+int tarvelon_sheet_size_for(double height) noexcept;
+// The logo rendered for the logo scale nearest s, decoded into a new raster
+// (the caller frees it); a 0×0 raster when missing.
+raster_t tarvelon_load_logo_for_scale(double s) noexcept;
+constexpr int kTarvelonLogoScales[] = {125, 150, 175, 200, 250, 300, 350, 400};  // percent
+
 void init_colours() noexcept;
 // Loads whatever is not loaded yet (once per process, thread-safe); the
 // instance may be null. [GUI thread]

@@ -77,8 +77,22 @@ font_t *make_font_size(const font_t *f0, double height, raster_t *data) noexcept
   return f;
 }
 
+font_t *make_font_view(const font_t *f, double height) noexcept {
+  if (!f || !(height > 0)) return nullptr;
+  auto *v = static_cast<font_t *>(std::calloc(1, sizeof(font_t)));
+  if (!v) return nullptr;
+  *v = *f;
+  v->size = height;
+  v->borrowed = 1;
+  return v;
+}
+
 void free_font(font_t *f) noexcept {
   if (!f) return;
+  if (f->borrowed) {
+    std::free(f);
+    return;
+  }
   std::free(f->data);
   std::free(f->start);
   std::free(f->width);

@@ -13,6 +13,7 @@ struct font_t {
   uint16_t *data;   // w·h·c coverage values (32768 = inked), null for metrics-only fonts
   int16_t *start;   // per glyph, sheet pixels
   int16_t *width;   // advance per glyph, sheet pixels
+  int32_t borrowed; // 1: data, start and width belong to a shared sheet
 };
 
 enum : int32_t { TEXT_LEFT = 2, TEXT_RIGHT = 16, TEXT_MIDDLE = 64 };
@@ -34,6 +35,9 @@ font_t *font_load(raster_t *data, int32_t spacing) noexcept;
 // A drawable font: f0's metrics and the sheet's green channel as coverage.
 // Null when the sheet does not match f0's geometry.
 font_t *make_font_size(const font_t *f0, double height, raster_t *data) noexcept;
+// A font drawing f's sheet at another height, sharing its planes (borrowed);
+// null without memory. Free it before f.
+font_t *make_font_view(const font_t *f, double height) noexcept;
 void free_font(font_t *f) noexcept;
 
 // Texts owned by the instance's allocation list. [GUI thread]

@@ -6,6 +6,7 @@
 
 #include "dsp/scales.h"
 #include "graphics/knobs.h"
+#include "graphics/layout.h"
 #include "graphics/text.h"
 #include "state/eq.h"
 #include "state/params.h"
@@ -14,7 +15,12 @@
 #include "vl_numtext.h"
 
 namespace {
-constexpr double kGrabRadius2 = 49.0;  // 7 pixels
+constexpr double kGrabRadius = 7.0;  // logical pixels
+// The squared grab radius in window pixels at the instance's scale.
+double grab_radius2(const inst_t *ci) {
+  const double r = kGrabRadius * tarvelon_ui_scale(ci);
+  return r * r;
+}
 constexpr double kLn20 = 2.995732273553991, kLn1000 = 6.907755278982137;
 constexpr double kOctavesPerPitch = 9.965784284662087;
 constexpr double kFadeStart = 1e-7;
@@ -156,7 +162,7 @@ void tarvelon_on_mouse_down(inst_t *ci, int32_t x, int32_t y, int32_t left_butto
     vl_current().cur_te = nullptr;  // the open field commits on losing focus
     return;
   }
-  double d2 = kGrabRadius2;
+  double d2 = grab_radius2(ci);
   int32_t id = 0, type = 0, found = 0;
   tarvelon_find_nearest_control_handle(ci, x, y, &d2, &id, &type, &found);
   if (found) {
@@ -224,7 +230,7 @@ void tarvelon_on_mouse_dblclick(inst_t *ci, int32_t x, int32_t y, int32_t left_b
     return;
   }
   int32_t hit = -1;
-  double best = kGrabRadius2;
+  double best = grab_radius2(ci);
   for (int32_t i = 0; i < kBandCount; i++) {
     const eq_t &e = ci->equ[i];
     const double d2 = (x - e.x) * (x - e.x) + (y - e.y) * (y - e.y);
@@ -274,7 +280,7 @@ void tarvelon_on_mouse_over(inst_t *ci, int32_t x, int32_t y) noexcept {
   if (!ci) return;
   vl_lock_guard lock(ci->proc_reinit_sem);
   ci->hover = 0;
-  double d2 = kGrabRadius2;
+  double d2 = grab_radius2(ci);
   int32_t id = 0, type = 0, found = 0;
   tarvelon_find_nearest_control_handle(ci, x, y, &d2, &id, &type, &found);
   if (found) ci->hover = 1, ci->hover_id = id, ci->hover_type = type;

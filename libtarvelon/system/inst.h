@@ -167,6 +167,12 @@ struct inst_t {
   // Editors (and snapshots) currently using the window-sized rasters; they
   // exist only while this is above 0. [GUI thread]
   int32_t editor_users;
+  // UI scale: window pixels per logical pixel, 1..4 (0 reads as 1). The
+  // layout, every drawn length and the hit tests follow it. [GUI thread]
+  double ui_scale;
+  // Artwork drawn for ui_scale (knob frames, light, shadow, logo); exists
+  // only with the window-sized rasters, and only at a scale other than 1.
+  struct tarvelon_scaled_art_t *scaled_art;
   // The grid layer's coverage alone (kVW×kVH), so the per-frame grid blend
   // reads two bytes a pixel; its colour is the same everywhere.
   uint16_t *grid_alpha;

@@ -77,7 +77,7 @@ TEST(Fileball, ParsesMembersExactlyAndRejectsBrokenBundles) {
 TEST(Resources, EmbeddedImagesHaveTheirGeometryAndLoadOnce) {
   tarvelon_load_graphics_resources(nullptr);
   const tarvelon_graphics_t &g = tarvelon_graphics();
-  EXPECT_EQ(g.resources.file_count, 10);
+  EXPECT_EQ(g.resources.file_count, 30) << "the 1× images, 12 larger glyph sheets and 8 logos";
   ASSERT_NE(g.bknob, nullptr);
   EXPECT_EQ(g.bknob->w, 60);
   EXPECT_EQ(g.bknob->h, 60);
@@ -122,7 +122,7 @@ TEST(Text, AlignmentClippingAndEmptyStrings) {
   EXPECT_EQ(text_width("", f), 0);
   char ctrl[] = "\x81\x81";
   EXPECT_EQ(text_width(ctrl, f), 0);
-  font_t missing{72, 0, 224, 12.0, nullptr, nullptr, nullptr};
+  font_t missing{72, 0, 224, 12.0, nullptr, nullptr, nullptr, 0};
   draw(c, &missing, 10, 10, 0, "no sheet");  // skipped, not crashed
 }
 

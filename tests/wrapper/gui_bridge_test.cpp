@@ -398,32 +398,49 @@ TEST(GuiBridge, OpeningTheEditorDrawsNoBurst) {
   EXPECT_GE(frames, 1);
 }
 
-TEST(GuiBridge, AHostScaleEnlargesTheDefaultEditorButNotAChosenSize) {
+TEST(GuiBridge, AHostScaleLaysTheEditorOutAgainAtItsLogicalSize) {
   bridge b;
+  inst_t *ci = b.ci();
   PWEvent e{};
   e.type = PW_EVENT_CONTENT_SCALE_FACTOR_CHANGED;
   e.gui = b.g;
   e.content_scale_factor = 2.0f;
   EXPECT_TRUE(pw_event(&e));
-  EXPECT_EQ(b.ci()->fb.w, 2120);
-  EXPECT_EQ(b.ci()->fb.h, 1132);
-  EXPECT_EQ(b.ci()->gui_width, 1060) << "a scaled default is not the user's choice";
-  e.content_scale_factor = 1.0f;
-  EXPECT_TRUE(pw_event(&e));
-  EXPECT_EQ(b.ci()->fb.w, 1060);
-  e.content_scale_factor = 5.0f;
-  EXPECT_TRUE(pw_event(&e));
-  EXPECT_EQ(b.ci()->fb.w, 3840) << "within the limits";
-  EXPECT_EQ(b.ci()->fb.h, 2160);
+  EXPECT_EQ(ci->fb.w, 2120);
+  EXPECT_EQ(ci->fb.h, 1132);
+  EXPECT_EQ(ci->cpos[1].gx, 2 * 886) << "laid out again, not just enlarged";
+  EXPECT_EQ(ci->gui_width, 1060) << "sizes are remembered in logical pixels";
 
+  // A user's resize at 2× is remembered as its logical size, so the editor
+  // keeps its apparent size when the host moves it to a 1× screen.
   PWEvent r{};
   r.type = PW_EVENT_RESIZE_UPDATE;
   r.gui = b.g;
-  r.resize.width = 1300, r.resize.height = 800;
+  r.resize.width = 2600, r.resize.height = 1600;
   EXPECT_TRUE(pw_event(&r));
-  e.content_scale_factor = 2.0f;
-  EXPECT_FALSE(pw_event(&e)) << "the user's size stays";
-  EXPECT_EQ(b.ci()->fb.w, 1300);
+  EXPECT_EQ(ci->gui_width, 1300);
+  EXPECT_EQ(ci->gui_height, 800);
+  r.resize.width = 1000, r.resize.height = 700;  // below the logical minimum at 2×
+  EXPECT_TRUE(pw_event(&r));
+  EXPECT_EQ(ci->fb.w, 1560);
+  EXPECT_EQ(ci->fb.h, 1132);
+  r.resize.width = 2600, r.resize.height = 1600;
+  EXPECT_TRUE(pw_event(&r));
+  e.content_scale_factor = 1.0f;
+  EXPECT_TRUE(pw_event(&e));
+  EXPECT_EQ(ci->fb.w, 1300);
+  EXPECT_EQ(ci->fb.h, 800);
+  EXPECT_FALSE(pw_event(&e)) << "the same scale again changes nothing";
+
+  // Past the pixel maximum the scale stops where the logical minimum still fits.
+  e.content_scale_factor = 5.0f;
+  EXPECT_TRUE(pw_event(&e));
+  EXPECT_LE(ci->fb.w, 3840);
+  EXPECT_LE(ci->fb.h, 2160);
+  EXPECT_GE(ci->fb.h, int(566 * tarvelon_ui_scale(ci)) - 1);
+  EXPECT_NEAR(tarvelon_ui_scale(ci), 2160.0 / 566.0, 1e-12);
   e.content_scale_factor = std::nanf("");
+  EXPECT_FALSE(pw_event(&e));
+  e.content_scale_factor = -2.0f;
   EXPECT_FALSE(pw_event(&e));
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "graphics/artwork.h"
+#include "graphics/resources.h"
 #include "vl_colour.h"
 #include "vl_draw.h"
 #include "vl_gui_context.h"
@@ -153,19 +155,6 @@ struct canvas {
   }
 };
 
-// One 60×60 knob frame with its pointer at `degrees` (0 = up, clockwise).
-void draw_knob_frame(double degrees) {
-  const xy_t c{29.5, 29.5};
-  draw_circle(0, c, 24.0, 1.4, make_colour_lin(0.0, 0.0, 0.0, 1), blend_blend, 0.8);   // soft edge
-  draw_circle(0, c, 22.0, 0.8, make_colour_lin(0.018, 0.018, 0.021, 1), blend_blend, 1.0);  // body
-  draw_circle(0, xy_t{29.5, 26.5}, 15.0, 6.0, make_colour_lin(0.03, 0.03, 0.035, 1), blend_add, 1.0);  // sheen
-  draw_circle(2, c, 21.6, 0.7, make_colour_lin(0.10, 0.10, 0.11, 1), blend_add, 0.7);   // rim
-  const double a = degrees * M_PI / 180.0;
-  const xy_t d{std::sin(a), -std::cos(a)};
-  draw_line_thin({c.x + 8.0 * d.x, c.y + 8.0 * d.y}, {c.x + 19.0 * d.x, c.y + 19.0 * d.y}, 1.1,
-                 make_colour_lin(0.85, 0.85, 0.85, 1), blend_add, 1.0);
-}
-
 void write_knob_strip(const std::string &path) {
   constexpr int frames = 192, size = 60;
   std::vector<uint8_t> bytes(size_t(size) * 3 * size * frames);
@@ -173,7 +162,7 @@ void write_knob_strip(const std::string &path) {
     canvas cv(size, size);
     // Black around the knob: the strip is added onto the panel, so black adds nothing.
     for (size_t i = 0; i < size_t(size) * size; i++) cv.r.l[i] = make_colour_lin(0.0, 0.0, 0.0, 1);
-    draw_knob_frame(-135.0 + 270.0 * k / (frames - 1));
+    tarvelon_draw_knob_art(-135.0 + 270.0 * k / (frames - 1), 1.0);
     for (int y = 0; y < size; y++)
       for (int x = 0; x < size; x++)
         for (int ch = 0; ch < 3; ch++)
@@ -193,15 +182,13 @@ void write_light(const std::string &path) {
   std::vector<uint8_t> bytes(size_t(size) * size * 8);
   for (int y = 0; y < size; y++)
     for (int x = 0; x < size; x++) {
-      const double d = std::hypot(x - 29.5, y - 29.5);
-      const double core = 0.5 * std::erfc((d - 6.0) / 1.2), glow = std::exp(-(d / 13.0) * (d / 13.0));
-      const double alpha = std::min(1.0, core + 0.8 * glow);
-      const double white = core * 0.6;
+      double c[4];
+      tarvelon_light_art(x, y, 1.0, c);
       const size_t i = (size_t(y) * size + size_t(x)) * 8;
-      put16(bytes, i, srgb16(1.0));
-      put16(bytes, i + 2, srgb16(0.12 + white));
-      put16(bytes, i + 4, srgb16(0.03 + white * 0.5));
-      put16(bytes, i + 6, uint16_t(std::lround(alpha * 65535)));
+      put16(bytes, i, srgb16(c[0]));
+      put16(bytes, i + 2, srgb16(c[1]));
+      put16(bytes, i + 4, srgb16(c[2]));
+      put16(bytes, i + 6, uint16_t(std::lround(c[3] * 65535)));
     }
   write_png(path, size, size, PNG_COLOR_TYPE_RGB_ALPHA, 16, bytes, size_t(size) * 8);
 }
@@ -212,28 +199,29 @@ void write_shadow(const std::string &path) {
   std::vector<uint8_t> bytes(size_t(size) * size * 6);
   for (int y = 0; y < size; y++)
     for (int x = 0; x < size; x++) {
-      const double d = std::hypot(x - 119.5, y - 123.5);
-      const uint16_t v = srgb16(1.0 - 0.75 * std::exp(-std::pow(d / 62.0, 2.4)));
+      const uint16_t v = srgb16(tarvelon_shadow_art(x, y, 1.0));
       const size_t i = (size_t(y) * size + size_t(x)) * 6;
       put16(bytes, i, v), put16(bytes, i + 2, v), put16(bytes, i + 4, v);
     }
   write_png(path, size, size, PNG_COLOR_TYPE_RGB, 16, bytes, size_t(size) * 6);
 }
 
-// The logo: "Tarvelon" in bold, white on black, centred.
-void write_logo(const std::string &path, const char *font) {
-  constexpr int w = 176, h = 35;
+// The logo: "Tarvelon" in bold, white on black, centred; 176×35 at scale 1,
+// rendered afresh (not resampled) for each larger scale.
+void write_logo(const std::string &path, const char *font, double scale = 1.0) {
+  const int w = int(std::lround(176 * scale)), h = int(std::lround(35 * scale));
   FT_Library lib;
   FT_Face face;
   if (FT_Init_FreeType(&lib) || FT_New_Face(lib, font, 0, &face)) die(std::string("cannot open font ") + font);
-  FT_Set_Pixel_Sizes(face, 0, 30);
+  if (scale == 1.0) FT_Set_Pixel_Sizes(face, 0, 30);
+  else FT_Set_Char_Size(face, 0, FT_F26Dot6(std::lround(30 * scale * 64)), 72, 72);
   const char *text = "Tarvelon";
   int total = 0;
   for (const char *c = text; *c; c++)
     if (!FT_Load_Char(face, FT_ULong(*c), FT_LOAD_DEFAULT)) total += int(face->glyph->advance.x / 64);
   std::vector<double> cov(size_t(w) * h, 0.0);
   int pen = (w - total) / 2;
-  const int baseline = 27;
+  const int baseline = int(std::lround(27 * scale));
   for (const char *c = text; *c; c++) {
     if (FT_Load_Char(face, FT_ULong(*c), FT_LOAD_RENDER)) continue;
     const FT_Bitmap &bm = face->glyph->bitmap;
@@ -266,7 +254,12 @@ int main(int argc, char **argv) {
     write_limits(out + "/font/" + f.prefix + "48.png", s, f.spacing);
     write_coverage(out + "/font/" + f.prefix + "12.png", blur_cells(s.cov, 1.7));
     write_coverage(out + "/font/" + f.prefix + "15.png", blur_cells(s.cov, 1.35));
+    // Sheets for text drawn larger (a UI scale above 1): the prefilter shrinks
+    // with the decimation, so big text stays as sharp as small text.
+    for (int n : kTarvelonSheetSizes)
+      if (n > 15) write_coverage(out + "/font/" + f.prefix + std::to_string(n) + ".png", blur_cells(s.cov, 0.425 * 48.0 / n));
   }
+  for (int pct : kTarvelonLogoScales) write_logo(out + "/logo" + std::to_string(pct) + ".png", bold.c_str(), pct / 100.0);
   write_knob_strip(out + "/black_knob.png");
   write_light(out + "/light.png");
   write_logo(out + "/logo.png", bold.c_str());
