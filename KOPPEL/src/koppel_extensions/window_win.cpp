@@ -196,13 +196,29 @@ LRESULT CALLBACK call_wnd_proc(int code, WPARAM wp, LPARAM lp) {
   return CallNextHookEx(nullptr, code, wp, lp);
 }
 
+// Records whose tear-down waits for a file prompt's loop on this thread, a
+// list through the records themselves: a thread-local with a destructor
+// would run our code at thread exit, perhaps after the host unloaded us.
+thread_local KoppelWindow *t_deferred = nullptr;
+
+void defer_teardown(KoppelWindow *w) {
+  if (w->end_deferred || w->free_deferred) return;
+  w->next_deferred = t_deferred;
+  t_deferred = w;
+}
+
 // The tear-down while the window handle is still usable.
 void end_window(KoppelWindow *w, HWND hwnd) {
   KillTimer(hwnd, kTickTimer);
   w->hParent = nullptr;
   remove_hooks(w);
   w->hPrevKeyboardFocus = nullptr;
-  if (w->gui) {
+  if (w->gui && win_prompt_running()) {
+    // The editor may be the prompt's caller: it ends once the prompt returns,
+    // without a window by then.
+    defer_teardown(w);
+    w->end_deferred = true;
+  } else if (w->gui) {
     w->hwnd = hwnd;  // the editor may still present or ask for the window while it ends
     void *gui = w->gui;
     w->gui = nullptr;
@@ -288,7 +304,8 @@ LRESULT CALLBACK wnd_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_TIMER:
     case WM_PW_TICK:
-      if (w->gui) pw_tick(w->gui);
+      // No frame starts inside a prompt's loop: the editor waits for the answer.
+      if (w->gui && !win_prompt_running()) pw_tick(w->gui);
       return 0;
     case WM_PW_FILE_CHOSEN:
       win_finish_choose_file(w);
@@ -422,9 +439,8 @@ void *koppel_createGUI(KoppelHostContext *host, TarvelonKoppelPlugin *plugin) no
   return w;
 }
 
-void koppel_destroyGUI(void *gui) noexcept {
-  KoppelWindow *w = W(gui);
-  if (!w) return;
+namespace {
+void destroy_record(KoppelWindow *w) {
   if (w->hwnd) DestroyWindow(w->hwnd);  // ends the editor while the handle is usable
   if (w->gui) {                           // the window went away without telling us
     void *g = w->gui;
@@ -439,6 +455,45 @@ void koppel_destroyGUI(void *gui) noexcept {
   w->DropTarget.files.clear();
   if (w->ole_initialized) OleUninitialize();
   delete w;
+}
+}  // namespace
+
+void koppel_destroyGUI(void *gui) noexcept {
+  KoppelWindow *w = W(gui);
+  if (!w || w->free_deferred) return;
+  if (win_prompt_running()) {
+    // Inside a file prompt's loop the editor may be its caller: it goes away
+    // from the host's sight now and is freed once the prompt returns.
+    if (w->hwnd) {
+      KillTimer(w->hwnd, kTickTimer);
+      ShowWindow(w->hwnd, SW_HIDE);
+      if (w->hParent) SetParent(w->hwnd, nullptr);
+    }
+    w->hParent = nullptr;
+    remove_hooks(w);
+    defer_teardown(w);
+    w->free_deferred = true;
+    return;
+  }
+  destroy_record(w);
+}
+
+void win_run_deferred_teardown() noexcept {
+  KoppelWindow *due = t_deferred;
+  t_deferred = nullptr;
+  while (KoppelWindow *w = due) {
+    due = w->next_deferred;
+    w->next_deferred = nullptr;
+    const bool free_it = w->free_deferred;
+    w->end_deferred = w->free_deferred = false;
+    if (free_it) {
+      destroy_record(w);
+    } else if (w->gui) {
+      void *g = w->gui;
+      w->gui = nullptr;
+      pw_destroy_gui(g);
+    }
+  }
 }
 
 void koppel_setParent(void *gui, uintptr_t parent) noexcept {

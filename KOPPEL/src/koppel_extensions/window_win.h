@@ -16,6 +16,7 @@
 #endif
 #include <windows.h>
 #include <ole2.h>
+#include <shellapi.h>  // HDROP
 
 #include <atomic>
 #include <cstddef>
@@ -83,6 +84,11 @@ struct KoppelWindow {
   PWDropSource DropSource;
   pw_choose_file_job *ChooseFile = nullptr;  // the one dialog in flight
   uint16_t pending_high_surrogate = 0;
+  // Tear-down asked for while a file prompt's loop ran on this thread: the
+  // editor is ended (end_deferred) or the record freed (free_deferred) after it.
+  bool end_deferred = false;
+  bool free_deferred = false;
+  KoppelWindow *next_deferred = nullptr;
 };
 
 // Private window messages.
@@ -101,6 +107,11 @@ uintptr_t win_unique_id() noexcept;
 std::wstring win_widen(const char *s) noexcept;
 std::string win_narrow(const wchar_t *s, int units = -1) noexcept;
 
+// True while pw_prompt_for_file waits in its message loop on this thread.
+bool win_prompt_running() noexcept;
+// Ends and frees the editors whose tear-down waited for that loop.
+void win_run_deferred_teardown() noexcept;
+
 // Completes the file dialog: the private message the dialog thread posts.
 void win_finish_choose_file(KoppelWindow *w) noexcept;
 // Forgets a dialog still open when the window goes away (its thread cleans up).
@@ -108,6 +119,13 @@ void win_abandon_choose_file(KoppelWindow *w) noexcept;
 // The dialog's file types: one entry for one extension, else "Supported
 // files" first, then one per extension (UTF-16 name and "*.ext" pattern).
 std::vector<std::pair<std::wstring, std::wstring>> win_file_types(const PWChooseFileArgs *args) noexcept;
+
+// Most file names one drop hands the editor; the rest are ignored.
+constexpr uint32_t kMaxDroppedFiles = 1024;
+// The names of a CF_HDROP block as UTF-8, at most kMaxDroppedFiles. A name
+// too long for a path slot is skipped; reading stops at one that cannot be
+// read or converted.
+pw_path_list win_dropped_paths(HDROP drop) noexcept;
 
 // The CF_HDROP block of a drag out of the window: DROPFILES header, UTF-16
 // paths, a closing zero. Null when out of memory.

@@ -12,6 +12,9 @@ struct pw_choose_file_job {
   std::atomic<int> refs{2};  // the window and the dialog thread
   std::atomic<HWND> hwnd{nullptr};  // cleared when the window goes first
   HANDLE hThread = nullptr;
+  // Our library, kept loaded by the dialog thread until its last instruction:
+  // a host may unload the plug-in while the dialog is still open.
+  HMODULE module = nullptr;
   void *callback_data = nullptr;
   pw_choose_file_callback callback = nullptr;
   bool IsSave = false, IsFolder = false, Multiselect = false;
@@ -21,6 +24,8 @@ struct pw_choose_file_job {
 };
 
 namespace {
+thread_local int t_prompt_depth = 0;  // nested prompts on this thread
+
 void release(pw_choose_file_job *job) {
   if (job && job->refs.fetch_sub(1) == 1) delete job;
 }
@@ -98,11 +103,17 @@ void run_dialog(pw_choose_file_job *job) {
 
 DWORD WINAPI choose_file_thread(void *arg) {
   auto *job = static_cast<pw_choose_file_job *>(arg);
-  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  HMODULE module = job->module;
+  // The shell's dialogs are apartment-threaded objects that want a
+  // single-threaded apartment with a message loop (Show runs one).
+  const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
   if (com) run_dialog(job);
   if (com) CoUninitialize();
   if (HWND hwnd = job->hwnd.load()) PostMessageW(hwnd, WM_PW_FILE_CHOSEN, 0, 0);
   release(job);
+  // Drops our reference and ends the thread without returning into code the
+  // release may have unmapped.
+  if (module) FreeLibraryAndExitThread(module, 0);
   return 0;
 }
 }  // namespace
@@ -144,8 +155,17 @@ pw_choose_file_job *start_job(const PWChooseFileArgs *args, HWND hwnd) {
   job->title = win_widen(args->title);
   const bool bad = (args->folder && (job->folder.size() + 1 < 3)) || (args->filename && job->name.empty()) ||
                    (args->title && job->title.empty());
-  if (!bad) job->hThread = CreateThread(nullptr, 0, choose_file_thread, job, 0, nullptr);
+  if (bad) {
+    delete job;
+    return nullptr;
+  }
+  // A reference on the module that holds this code, for the thread to release.
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&choose_file_thread),
+                          &job->module))
+    job->module = nullptr;
+  job->hThread = CreateThread(nullptr, 0, choose_file_thread, job, 0, nullptr);
   if (!job->hThread) {
+    if (job->module) FreeLibrary(job->module);
     delete job;
     return nullptr;
   }
@@ -168,7 +188,11 @@ bool pw_prompt_for_file(const PWChooseFileArgs *args, char *out, size_t size) no
   one.multiselect = false;
   pw_choose_file_job *job = start_job(&one, nullptr);
   if (!job) return false;
-  // The caller's windows keep painting while the dialog is open.
+  // The caller's windows keep painting while the dialog is open. The host may
+  // close or even destroy an editor from inside this loop: editors of this
+  // thread are then ended and freed only after it, so our caller (an editor
+  // in the middle of its frame) never continues on freed memory.
+  t_prompt_depth++;
   while (MsgWaitForMultipleObjects(1, &job->hThread, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
     MSG m;
     while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
@@ -176,6 +200,7 @@ bool pw_prompt_for_file(const PWChooseFileArgs *args, char *out, size_t size) no
       DispatchMessageW(&m);
     }
   }
+  t_prompt_depth--;
   CloseHandle(job->hThread);
   bool ok = false;
   if (!job->results.empty() && job->results.front().size() < size) {
@@ -183,8 +208,11 @@ bool pw_prompt_for_file(const PWChooseFileArgs *args, char *out, size_t size) no
     ok = true;
   }
   release(job);
+  if (t_prompt_depth == 0) win_run_deferred_teardown();
   return ok;
 }
+
+bool win_prompt_running() noexcept { return t_prompt_depth > 0; }
 
 void win_finish_choose_file(KoppelWindow *w) noexcept {
   pw_choose_file_job *job = w ? w->ChooseFile : nullptr;

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <shlobj.h>  // DROPFILES
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -18,36 +19,14 @@ bool is_hdrop(const FORMATETC *f) {
   return f && f->cfFormat == CF_HDROP && f->dwAspect == DVASPECT_CONTENT && (f->tymed & TYMED_HGLOBAL);
 }
 
-// The file names of a drag as UTF-8, stopping at the first one that cannot
-// be read or converted.
+// The file names of a drag as UTF-8 (see win_dropped_paths).
 pw_path_list read_paths(IDataObject *data) {
   pw_path_list list;
   FORMATETC fmt = hdrop_format();
   STGMEDIUM medium{};
   if (!data || FAILED(data->GetData(&fmt, &medium))) return list;
-  auto drop = static_cast<HDROP>(GlobalLock(medium.hGlobal));
-  if (drop) {
-    const UINT n = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    list.paths = n ? static_cast<char **>(std::calloc(n, sizeof(char *))) : nullptr;
-    for (UINT i = 0; list.paths && i < n; i++) {
-      wchar_t name[kMaxPathUnits];
-      const UINT len = DragQueryFileW(drop, i, name, UINT(kMaxPathUnits));
-      if (!len || len >= kMaxPathUnits) break;
-      char *slot = static_cast<char *>(std::malloc(kMaxPathBytes));
-      if (!slot) break;
-      const int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name, int(len), slot,
-                                            int(kMaxPathBytes - 1), nullptr, nullptr);
-      if (bytes <= 0) {
-        std::free(slot);
-        break;
-      }
-      slot[bytes] = 0;
-      list.paths[list.count++] = slot;
-    }
-    GlobalUnlock(medium.hGlobal);
-  }
+  if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal) list = win_dropped_paths(static_cast<HDROP>(medium.hGlobal));
   ReleaseStgMedium(&medium);
-  if (!list.count) list.clear();
   return list;
 }
 
@@ -93,13 +72,18 @@ class com_object : public I {
 class PWEnumFORMATETC final : public com_object<IEnumFORMATETC, IID_IEnumFORMATETC> {
  public:
   explicit PWEnumFORMATETC(ULONG index) : Index(index) {}
+  // As many of the formats (there is one) as asked for from the position;
+  // S_OK only when all of them came.
   HRESULT STDMETHODCALLTYPE Next(ULONG count, FORMATETC *out, ULONG *fetched) override {
     if (fetched) *fetched = 0;
-    if (count != 1 || !out || Index > 0) return S_FALSE;
-    *out = hdrop_format();
-    Index++;
-    if (fetched) *fetched = 1;
-    return S_OK;
+    if (!out || (count > 1 && !fetched)) return E_INVALIDARG;
+    ULONG n = 0;
+    while (n < count && Index < kFormats) {
+      out[n++] = hdrop_format();
+      Index++;
+    }
+    if (fetched) *fetched = n;
+    return n == count ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return S_FALSE; }
   HRESULT STDMETHODCALLTYPE Reset() override {
@@ -113,6 +97,7 @@ class PWEnumFORMATETC final : public com_object<IEnumFORMATETC, IID_IEnumFORMATE
   }
 
  private:
+  static constexpr ULONG kFormats = 1;
   ULONG Index;
 };
 
@@ -163,10 +148,42 @@ class PWDraggedFiles final : public com_object<IDataObject, IID_IDataObject> {
 };
 }  // namespace
 
+pw_path_list win_dropped_paths(HDROP drop) noexcept {
+  pw_path_list list;
+  if (!drop) return list;
+  // A drop may name any number of files: only the first few are read.
+  const UINT n = std::min<UINT>(DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0), kMaxDroppedFiles);
+  list.paths = n ? static_cast<char **>(std::calloc(n, sizeof(char *))) : nullptr;
+  for (UINT i = 0; list.paths && i < n; i++) {
+    // The length first: a longer name would come back cut short, naming
+    // another file, so it is skipped instead.
+    const UINT len = DragQueryFileW(drop, i, nullptr, 0);
+    if (!len) break;
+    if (len >= kMaxPathUnits) continue;
+    wchar_t name[kMaxPathUnits];
+    if (DragQueryFileW(drop, i, name, UINT(kMaxPathUnits)) != len) break;
+    const int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name, int(len), nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) break;  // not text: nothing after it is trusted either
+    if (size_t(bytes) >= kMaxPathBytes) continue;  // does not fit a slot
+    char *slot = static_cast<char *>(std::malloc(kMaxPathBytes));
+    if (!slot) break;
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name, int(len), slot, bytes, nullptr, nullptr);
+    slot[bytes] = 0;
+    list.paths[list.count++] = slot;
+  }
+  if (!list.count) list.clear();
+  return list;
+}
+
 // The drop target lives inside the window record: counting never frees it.
-HRESULT STDMETHODCALLTYPE PWDropTarget::QueryInterface(REFIID, void **out) {
-  if (out) *out = nullptr;
-  return E_NOINTERFACE;
+// It answers for its own interfaces, as COM's identity rules ask.
+HRESULT STDMETHODCALLTYPE PWDropTarget::QueryInterface(REFIID riid, void **out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (riid != IID_IUnknown && riid != IID_IDropTarget) return E_NOINTERFACE;
+  *out = static_cast<IDropTarget *>(this);
+  AddRef();
+  return S_OK;
 }
 ULONG STDMETHODCALLTYPE PWDropTarget::AddRef() { return ULONG(++RefCount); }
 ULONG STDMETHODCALLTYPE PWDropTarget::Release() { return ULONG(--RefCount); }
