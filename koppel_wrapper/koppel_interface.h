@@ -168,5 +168,9 @@ double koppel_parameterStringToValue(TarvelonKoppelPlugin *p, uint32_t id, const
 // without a window; false for a size outside the editor's limits.
 // [main thread] allocates (editor storage, freed again); blocks (drawing lock)
 bool koppel_drawSnapshot(TarvelonKoppelPlugin *p, uint32_t width, uint32_t height, uint32_t *pixels) noexcept;
+// The same at a UI scale (1..4); width × height in pixels, within the limits
+// at that scale. The instance's own scale is restored afterwards.
+bool koppel_drawSnapshotScaled(TarvelonKoppelPlugin *p, uint32_t width, uint32_t height, double scale,
+                               uint32_t *pixels) noexcept;
 // Keeps the spectrum analyser capturing as if an editor were open. [any thread]
 void koppel_keepEditorInputLive(TarvelonKoppelPlugin *p) noexcept;

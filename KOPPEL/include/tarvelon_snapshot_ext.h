@@ -16,4 +16,8 @@ struct tarvelon_plugin_snapshot_t {
   // Keeps the spectrum analyser capturing input as if an editor were
   // watching (it pauses a second after the last frame otherwise). [main thread]
   void (*keep_live)(const clap_plugin_t *plugin);
+  // As draw, at a UI scale of 1..4: width × height are pixels, within the
+  // scaled logical minimum (780·scale × 566·scale) and 3840 × 2160. The
+  // plug-in's scale is what it was afterwards. [main thread]
+  bool (*draw_scaled)(const clap_plugin_t *plugin, uint32_t width, uint32_t height, double scale, uint32_t *pixels);
 };

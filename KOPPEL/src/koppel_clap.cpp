@@ -666,7 +666,11 @@ bool snapshot_draw(const clap_plugin_t *plugin, uint32_t width, uint32_t height,
 void snapshot_keep_live(const clap_plugin_t *plugin) {
   if (plugin) koppel_keepEditorInputLive(C(plugin)->userPlugin);
 }
-const tarvelon_plugin_snapshot_t kSnapshot = {snapshot_draw, snapshot_keep_live};
+bool snapshot_draw_scaled(const clap_plugin_t *plugin, uint32_t width, uint32_t height, double scale,
+                          uint32_t *pixels) {
+  return plugin && koppel_drawSnapshotScaled(C(plugin)->userPlugin, width, height, scale, pixels);
+}
+const tarvelon_plugin_snapshot_t kSnapshot = {snapshot_draw, snapshot_keep_live, snapshot_draw_scaled};
 
 const void *plugin_get_extension(const clap_plugin_t *plugin, const char *id) {
   if (!id) return nullptr;

@@ -190,6 +190,13 @@ bool clap_plugin_host::snapshot(uint32_t width, uint32_t height, std::vector<uin
   return snapshot_->draw(plugin_, width, height, pixels->data());
 }
 
+bool clap_plugin_host::snapshot(uint32_t width, uint32_t height, double scale, std::vector<uint32_t> *pixels) const {
+  if (scale == 1.0) return snapshot(width, height, pixels);
+  if (!snapshot_ || !snapshot_->draw_scaled || !pixels) return false;
+  pixels->assign(size_t(width) * size_t(height), 0u);
+  return snapshot_->draw_scaled(plugin_, width, height, scale, pixels->data());
+}
+
 void clap_plugin_host::keep_editor_live() const {
   if (snapshot_ && snapshot_->keep_live) snapshot_->keep_live(plugin_);
 }

@@ -41,6 +41,8 @@ class clap_plugin_host {
   // The editor drawn without a window (our private extension): width·height
   // pixels, bytes b, g, r, 0. false when the plug-in cannot draw one.
   bool snapshot(uint32_t width, uint32_t height, std::vector<uint32_t> *pixels) const;
+  // The editor at a UI scale: width × height in pixels.
+  bool snapshot(uint32_t width, uint32_t height, double scale, std::vector<uint32_t> *pixels) const;
   // Keeps the plug-in's spectrum analyser capturing, as an open editor does.
   void keep_editor_live() const;
 

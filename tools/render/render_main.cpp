@@ -34,11 +34,14 @@ const char *kUsage =
     "  --demo DIR           render a sweep and pink noise with a preset curve, and a report\n"
     "                       (and DIR/editor.png, the editor after the pink noise)\n"
     "  --snapshot FILE.png  after rendering, draw the plug-in's editor (live spectrum) into a PNG\n"
-    "  --size WxH           editor size for snapshots (default 1060x566; 780..3840 x 566..2160)\n";
+    "  --size WxH           editor size for snapshots (default 1060x566; 780..3840 x 566..2160),\n"
+    "                       in logical pixels\n"
+    "  --scale S            UI scale of the snapshot, 1..4 (default 1): the PNG is S times the size\n";
 
 struct options {
   std::string plugin, input, output, state, save_state, demo, snapshot;
   uint32_t width = 1060, height = 566;
+  double scale = 1.0;
   std::vector<std::string> sets;
   uint32_t block = 256;
   bool compensate = false;
@@ -77,6 +80,13 @@ options parse(int argc, char **argv) {
         fail("--size wants WIDTHxHEIGHT within 780..3840 x 566..2160, got \"" + v + "\"");
       o.width = w, o.height = h;
     }
+    else if (a == "--scale") {
+      const std::string v = value();
+      char *end = nullptr;
+      const double s = std::strtod(v.c_str(), &end);
+      if (!end || *end || !(s >= 1.0 && s <= 4.0)) fail("--scale wants a number from 1 to 4, got \"" + v + "\"");
+      o.scale = s;
+    }
     else if (a == "--block") {
       const std::string v = value();
       char *end = nullptr;
@@ -92,6 +102,9 @@ options parse(int argc, char **argv) {
       positional.push_back(a);
     }
   }
+  // The pixel size of a scaled snapshot stays within the largest window.
+  if (std::lround(o.width * o.scale) > 3840 || std::lround(o.height * o.scale) > 2160)
+    fail("--size times --scale exceeds 3840x2160 pixels");
   if (o.demo.empty()) {
     if (positional.size() != 2) fail(std::string("need INPUT and OUTPUT\n") + kUsage);
     o.input = positional[0];
@@ -262,9 +275,11 @@ void render_file(clap_plugin_host &plug, const options &o) {
   g_partial.clear();
 }
 
-void write_snapshot(const clap_plugin_host &plug, const std::string &path, uint32_t width, uint32_t height) {
+void write_snapshot(const clap_plugin_host &plug, const std::string &path, uint32_t logical_w, uint32_t logical_h,
+                    double scale) {
+  const uint32_t width = uint32_t(std::lround(logical_w * scale)), height = uint32_t(std::lround(logical_h * scale));
   std::vector<uint32_t> px;
-  if (!plug.snapshot(width, height, &px)) fail("the plug-in could not draw its editor");
+  if (!plug.snapshot(width, height, scale, &px)) fail("the plug-in could not draw its editor");
   std::string error;
   g_partial = path + ".part";
   if (!write_presented_png(g_partial, reinterpret_cast<const uint8_t *>(px.data()), int(width), int(height), &error))
@@ -416,7 +431,7 @@ void demo(clap_plugin_host &plug, const options &o) {
   if (std::rename(g_partial.c_str(), report_path.c_str()) != 0) fail("cannot write " + report_path);
   g_partial.clear();
   std::fputs(report.c_str(), stdout);
-  write_snapshot(plug, o.demo + "/editor.png", o.width, o.height);
+  write_snapshot(plug, o.demo + "/editor.png", o.width, o.height, o.scale);
   std::printf("\nwrote sweep.wav, sweep-eq.wav, pink.wav, pink-eq.wav, report.txt and editor.png in %s\n",
               o.demo.c_str());
 }
@@ -430,6 +445,6 @@ int main(int argc, char **argv) {
   apply_settings(plug, o);
   if (!o.demo.empty()) demo(plug, o);
   else render_file(plug, o);
-  if (!o.snapshot.empty()) write_snapshot(plug, o.snapshot, o.width, o.height);
+  if (!o.snapshot.empty()) write_snapshot(plug, o.snapshot, o.width, o.height, o.scale);
   return 0;
 }
