@@ -444,3 +444,45 @@ TEST(GuiBridge, AHostScaleLaysTheEditorOutAgainAtItsLogicalSize) {
   e.content_scale_factor = -2.0f;
   EXPECT_FALSE(pw_event(&e));
 }
+
+TEST(GuiBridge, AKnobDragAtTwoTimesTurnsAsFarAsHalfTheDragAtOneTimes) {
+  // Frames are forced (not left to the frame-rate gate): each step replays.
+  auto drag = [](bridge &b, int k, float dy, uint32_t mods = 0) {
+    const ctrl_pos_t &c = b.knob(k);
+    b.send(PW_EVENT_MOUSE_MOVE, float(c.gx), float(c.gy), mods);
+    b.send(PW_EVENT_MOUSE_LEFT_DOWN, float(c.gx), float(c.gy), mods | PW_MOD_LEFT_BUTTON);
+    tarvelon_koppel_draw_gui(b.g);
+    b.send(PW_EVENT_MOUSE_MOVE, float(c.gx), float(c.gy) + dy, mods | PW_MOD_LEFT_BUTTON);
+    tarvelon_koppel_draw_gui(b.g);
+    b.send(PW_EVENT_MOUSE_LEFT_UP, float(c.gx), float(c.gy) + dy, mods);
+    tarvelon_koppel_draw_gui(b.g);
+  };
+  bridge one, two;
+  PWEvent e{};
+  e.type = PW_EVENT_CONTENT_SCALE_FACTOR_CHANGED;
+  e.gui = two.g;
+  e.content_scale_factor = 2.0f;
+  ASSERT_TRUE(pw_event(&e));
+  ASSERT_EQ(two.knob(5).gx, 2 * one.knob(5).gx);
+  EXPECT_EQ(tarvelon_koppel_find_knob_at(two.t.p, float(two.knob(5).gx), float(two.knob(5).gy + 50)), 5)
+      << "the knob's square is scaled: 25 logical pixels below its centre is still on it";
+  EXPECT_EQ(tarvelon_koppel_find_knob_at(one.t.p, float(one.knob(5).gx), float(one.knob(5).gy + 50)), -1);
+
+  // "Colour Gain" (continuous): 30 px at 1× and 60 px at 2× turn it alike, with and without Ctrl.
+  for (uint32_t mods : {0u, uint32_t(PW_MOD_KEY_CTRL)}) {
+    const double a0 = one.t.p->controls[5].normalizedValue, b0 = two.t.p->controls[5].normalizedValue;
+    ASSERT_DOUBLE_EQ(a0, b0);
+    drag(one, 5, -30.0f, mods);
+    drag(two, 5, -60.0f, mods);
+    const double da = one.t.p->controls[5].normalizedValue - a0, db = two.t.p->controls[5].normalizedValue - b0;
+    EXPECT_GT(da, 0.0);
+    EXPECT_NEAR(db, da, 1e-12) << "mods " << mods;
+  }
+  // "Colour" (integer, native units): 30 px down at 1× as 60 px at 2×.
+  const double c0 = one.param(19);
+  ASSERT_EQ(two.param(19), c0);
+  drag(one, 4, 30.0f);
+  drag(two, 4, 60.0f);
+  EXPECT_NE(one.param(19), c0);
+  EXPECT_EQ(two.param(19), one.param(19));
+}
