@@ -108,6 +108,10 @@ LRESULT CALLBACK apartment_probe(int code, WPARAM wp, LPARAM lp) {
 }
 }  // namespace
 
+// On Windows the dialog's window belongs to our dialog thread, so this sees
+// that thread's apartment. Wine's dialog window reports a single-threaded
+// apartment whatever our thread asked for, so under Wine this guards the
+// behaviour without telling the two apart.
 TEST(WinFileDialog, TheDialogThreadIsASingleThreadedApartment) {
   open_editor e;
   ASSERT_TRUE(e.ok);
