@@ -2,6 +2,7 @@
 // between frames), and idle (nothing changed since the last frame).
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -18,8 +19,9 @@ struct open_editor {
   std::vector<srgb_t> pixels;
   std::vector<double> l, r, ol, orr;
   uint32_t seed = 1;
-  open_editor(int w, int h) : l(441), r(441), ol(441), orr(441) {
+  open_editor(int w, int h, double scale = 1.0) : l(441), r(441), ol(441), orr(441) {
     ci = tarvelon_create_hosted_plugin_instance(nullptr, 16, memory_host::callbacks(), host.get(), nullptr);
+    tarvelon_set_ui_scale(ci, scale);  // w × h are pixels
     tarvelon_editor_storage_acquire(ci);
     tarvelon_resize_editor(ci, w, h);
     pixels.resize(size_t(ci->fb.w) * size_t(ci->fb.h));
@@ -54,6 +56,19 @@ void BM_DrawFrame(benchmark::State &state) {
   }
 }
 BENCHMARK(BM_DrawFrame)->Args({1060, 566})->Args({3840, 2160})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 1060×566 logical at a UI scale of range(0)/100: 2120×1132 pixels at 2×.
+void BM_DrawFrameScaled(benchmark::State &state) {
+  const double s = state.range(0) / 100.0;
+  open_editor e(int(std::lround(1060 * s)), int(std::lround(566 * s)), s);
+  for (auto _ : state) {
+    state.PauseTiming();
+    e.audio();
+    state.ResumeTiming();
+    tarvelon_draw_frame(e.ci);
+  }
+}
+BENCHMARK(BM_DrawFrameScaled)->Arg(100)->Arg(150)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_DrawFrameIdle(benchmark::State &state) {
   open_editor e(1060, 566);

@@ -16,7 +16,11 @@
 #include <ctime>
 #include <atomic>
 
+#include <X11/Xatom.h>
+
+#include "graphics/layout.h"
 #include "koppel_clap.h"
+#include "support/prefs_folder.h"
 #include "state/eq.h"
 #include "support/clap_editor.h"
 #include "support/clap_test_host.h"
@@ -357,4 +361,91 @@ TEST(X11Editor, AScriptedSessionEditsUndoesAndSavesTheCurve) {
   for (uint32_t id = 0; id < 16; id++)
     EXPECT_NEAR(koppel_getParameterValue(q, id), koppel_getParameterValue(p, id), 1e-9) << "parameter " << id;
   EXPECT_NEAR(koppel_getParameterValue(q, 8 + band), freq_after_drag, 1e-9);
+}
+
+namespace {
+// A fresh preferences folder for the test's span, so no size saved by an
+// earlier test decides the default.
+struct fresh_prefs {
+  std::string dir = make_temp_folder();
+  fresh_prefs() { set_prefs_folder(dir); }
+  ~fresh_prefs() { remove_folder(dir); }
+};
+}  // namespace
+
+TEST(X11Editor, AHostScaleOfTwoOpensTwiceThePixelsAndSizesAreInPixels) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  fresh_prefs prefs;
+  clap_editor e;
+  ASSERT_TRUE(e.host.create());
+  ASSERT_TRUE(e.host.gui->create(e.host.plugin, CLAP_WINDOW_API_X11, false));
+  ASSERT_TRUE(e.host.gui->set_scale(e.host.plugin, 2.0));
+  uint32_t w = 0, h = 0;
+  ASSERT_TRUE(e.host.gui->get_size(e.host.plugin, &w, &h));
+  EXPECT_EQ(w, 2120u);
+  EXPECT_EQ(h, 1132u);
+  w = 100, h = 100;
+  EXPECT_TRUE(e.host.gui->adjust_size(e.host.plugin, &w, &h));
+  EXPECT_EQ(w, 1560u) << "the logical minimum, in pixels";
+  EXPECT_EQ(h, 1132u);
+  w = 5000, h = 3000;
+  EXPECT_TRUE(e.host.gui->adjust_size(e.host.plugin, &w, &h));
+  EXPECT_EQ(w, 3840u);
+  EXPECT_EQ(h, 2160u);
+  clap_window_t win{};
+  win.api = CLAP_WINDOW_API_X11;
+  win.x11 = x.parent;
+  ASSERT_TRUE(e.host.gui->set_parent(e.host.plugin, &win));
+  ASSERT_TRUE(e.host.gui->show(e.host.plugin));
+  e.open = true;
+  e.host.loop.run_for(50);
+  int gw = 0, gh = 0;
+  ASSERT_TRUE(x.geometry(editor_window(x), &gw, &gh));
+  EXPECT_EQ(gw, 2120);
+  EXPECT_EQ(gh, 1132);
+  inst_t *ci = e.core_plugin()->ci;
+  EXPECT_EQ(ci->cpos[1].gx, 2 * 886) << "laid out at 2×";
+
+  // A size set at 2× is remembered as logical, so back at 1× the editor has
+  // the same apparent size.
+  EXPECT_TRUE(e.host.gui->set_size(e.host.plugin, 2600, 1600));
+  EXPECT_EQ(ci->gui_width, 1300);
+  EXPECT_EQ(ci->gui_height, 800);
+  ASSERT_TRUE(e.host.gui->set_scale(e.host.plugin, 1.0));
+  ASSERT_TRUE(e.host.gui->get_size(e.host.plugin, &w, &h));
+  EXPECT_EQ(w, 1300u);
+  EXPECT_EQ(h, 800u);
+  e.host.loop.run_for(50);
+  EXPECT_EQ(e.core_plugin()->drawWidth, 1300u);
+  e.close();
+}
+
+TEST(X11Editor, AnXftDpiOf192OpensTheEditorAtTwoTimes) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  fresh_prefs prefs;
+  // The desktop's resources as a desktop session sets them; put back after.
+  Window root = DefaultRootWindow(x.dpy);
+  const Atom rm = XInternAtom(x.dpy, "RESOURCE_MANAGER", False);
+  char *old = XResourceManagerString(x.dpy);
+  const std::string saved = old ? old : "";
+  const std::string dpi = "Xft.dpi:\t192\n";
+  XChangeProperty(x.dpy, root, rm, XA_STRING, 8, PropModeReplace, reinterpret_cast<const unsigned char *>(dpi.data()),
+                  int(dpi.size()));
+  XSync(x.dpy, False);
+  clap_editor e;
+  ASSERT_TRUE(e.host.create());
+  ASSERT_TRUE(e.host.gui->create(e.host.plugin, CLAP_WINDOW_API_X11, false));
+  uint32_t w = 0, h = 0;
+  ASSERT_TRUE(e.host.gui->get_size(e.host.plugin, &w, &h));
+  EXPECT_EQ(w, 2120u);
+  EXPECT_EQ(h, 1132u);
+  EXPECT_EQ(tarvelon_ui_scale(e.core_plugin()->ci), 2.0);
+  e.host.gui->destroy(e.host.plugin);
+  if (saved.empty()) XDeleteProperty(x.dpy, root, rm);
+  else
+    XChangeProperty(x.dpy, root, rm, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(saved.data()), int(saved.size()));
+  XSync(x.dpy, False);
 }

@@ -6,6 +6,9 @@
 
 #include <cmath>
 
+#include <string>
+
+#include "support/prefs_folder.h"
 #include "support/vst3_plug_frame.h"
 #include "support/vst3_test_host.h"
 #include "support/x11_harness.h"
@@ -160,4 +163,44 @@ TEST(X11Vst3Editor, TerminatingWithTheViewOpenTearsTheEditorDownFirst) {
   EXPECT_EQ(e.v()->getSize(e.view, &r), kResultOk) << "the empty view still answers";
   EXPECT_NE(e.v()->attached(e.view, reinterpret_cast<void *>(x.parent), kX11Type), kResultOk);
   e.close();
+}
+
+TEST(X11Vst3Editor, AContentScaleOfTwoGivesTwiceThePixelsThroughTheViewsSizes) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  const std::string prefs = make_temp_folder();
+  set_prefs_folder(prefs);
+  {
+    vst3_editor e;
+    ASSERT_TRUE(e.open(x.parent));
+    void *scale = query(e.view, IID_IPlugViewContentScaleSupport);
+    ASSERT_NE(scale, nullptr);
+    EXPECT_EQ(reinterpret_cast<const IPlugViewContentScaleSupportVtbl *>(static_cast<FUnknown *>(scale)->lpVtbl)
+                  ->setContentScaleFactor(scale, 2.0f),
+              kResultOk);
+    release(scale);
+    ASSERT_FALSE(e.frame.resizes.empty()) << "the frame is asked for the new size";
+    EXPECT_EQ(e.frame.resizes.back().right - e.frame.resizes.back().left, 2120);
+    EXPECT_EQ(e.frame.resizes.back().bottom - e.frame.resizes.back().top, 1132);
+    ViewRect r{};
+    ASSERT_EQ(e.v()->getSize(e.view, &r), kResultOk);
+    EXPECT_EQ(r.right - r.left, 2120);
+    EXPECT_EQ(r.bottom - r.top, 1132);
+    r = ViewRect{0, 0, 100, 100};
+    EXPECT_EQ(e.v()->checkSizeConstraint(e.view, &r), kResultOk);
+    EXPECT_EQ(r.right, 1560) << "the logical minimum in pixels";
+    EXPECT_EQ(r.bottom, 1132);
+    r = ViewRect{0, 0, 5000, 3000};
+    e.v()->checkSizeConstraint(e.view, &r);
+    EXPECT_EQ(r.right, 3840);
+    EXPECT_EQ(r.bottom, 2160);
+    r = ViewRect{0, 0, 2600, 1600};
+    EXPECT_EQ(e.v()->onSize(e.view, &r), kResultOk);
+    e.frame.loop.run_for(30);
+    int w = 0, h = 0;
+    ASSERT_TRUE(x.geometry(x.children().at(0), &w, &h));
+    EXPECT_EQ(w, 2600);
+    EXPECT_EQ(h, 1600);
+  }
+  remove_folder(prefs);
 }
