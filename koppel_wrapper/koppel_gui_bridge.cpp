@@ -433,7 +433,12 @@ void tarvelon_koppel_draw_gui(TarvelonKoppelGui *g) noexcept {
   if ((!fits || !installed) && !tarvelon_koppel_bind_draw_bitmap(p)) return;
   const int64_t t0 = now_us();
   tarvelon_draw_frame(ci);
-  pw_present(g->pw, p->drawPixels, p->drawWidth, p->drawHeight);
+  // Only what the frame changed goes to the window.
+  recti_t dirty[8];
+  const int32_t n = tarvelon_frame_dirty_rects(ci, dirty, 8);
+  for (int32_t i = 0; i < n; i++)
+    pw_present_rect(g->pw, p->drawPixels, p->drawWidth, p->drawHeight, uint32_t(dirty[i].p0.x), uint32_t(dirty[i].p0.y),
+                    uint32_t(dirty[i].p1.x - dirty[i].p0.x), uint32_t(dirty[i].p1.y - dirty[i].p0.y));
   // An open hand over what can be dragged, a closed one while dragging.
   int32_t cursor = PW_CURSOR_ARROW;
   if (ci->grabbed || g->activeKnob >= 0) cursor = PW_CURSOR_HAND_DRAGGING;

@@ -170,8 +170,12 @@ void blit_sprite(const raster_t *sprite, xyi_t pos, blend_func_t blend, int hmod
   if (!fb || !sprite || !sprite->l || sprite->w <= 0 || sprite->h <= 0 || !blend) return;
   const int64_t left = hmode == 0 ? int64_t(pos.x) - sprite->w / 2 : hmode == 2 ? int64_t(pos.x) - sprite->w : pos.x;
   const int64_t top = vmode == 0 ? int64_t(pos.y) - sprite->h / 2 : vmode == 4 ? int64_t(pos.y) - sprite->h + 1 : pos.y;
-  const int64_t x0 = std::max<int64_t>(left, 0), x1 = std::min<int64_t>(left + sprite->w, fb->r.w);
-  const int64_t y0 = std::max<int64_t>(top, 0), y1 = std::min<int64_t>(top + sprite->h, fb->r.h);
+  int64_t x0 = std::max<int64_t>(left, 0), x1 = std::min<int64_t>(left + sprite->w, fb->r.w);
+  int64_t y0 = std::max<int64_t>(top, 0), y1 = std::min<int64_t>(top + sprite->h, fb->r.h);
+  if (fb->clip_on) {
+    x0 = std::max<int64_t>(x0, fb->clip.p0.x), x1 = std::min<int64_t>(x1, fb->clip.p1.x);
+    y0 = std::max<int64_t>(y0, fb->clip.p0.y), y1 = std::min<int64_t>(y1, fb->clip.p1.y);
+  }
   for (int64_t y = y0; y < y1; y++) {
     const lrgb_t *src = sprite->l + size_t(y - top) * size_t(sprite->w) + size_t(x0 - left);
     lrgb_t *dst = fb->r.l + size_t(y) * size_t(fb->r.w) + size_t(x0);

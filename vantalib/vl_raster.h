@@ -27,6 +27,10 @@ struct xyi_t {
 struct rect_t {
   xy_t p0, p1;
 };
+// Whole pixels [p0.x, p1.x) × [p0.y, p1.y).
+struct recti_t {
+  xyi_t p0, p1;
+};
 
 struct raster_t {
   lrgb_t *l;     // linear working plane, may be null
@@ -41,6 +45,10 @@ struct framebuffer_t {
   int w, h, maxdim_x, maxdim_y, realdim_x, realdim_y;
   double pixel_scale;
   double window_x0, window_y0, window_x1, window_y1;
+  // With clip_on, sprites draw only inside clip (a frame redrawing one
+  // rectangle draws what overlaps it and nothing beyond).
+  recti_t clip;
+  int32_t clip_on;
 };
 
 // Planes for make_raster.

@@ -210,6 +210,9 @@ void pw_expose(void *gui) noexcept;
 void *pw_get_native_window(KoppelWindow *pw) noexcept;
 // Copies a frame (0x00RRGGBB, rows top down) unscaled to the window's corner.
 void pw_present(KoppelWindow *pw, const uint32_t *pixels, uint32_t width, uint32_t height) noexcept;
+// Only the rectangle at (x, y) of rw × rh pixels of that frame (clipped to it).
+void pw_present_rect(KoppelWindow *pw, const uint32_t *pixels, uint32_t width, uint32_t height, uint32_t x, uint32_t y,
+                     uint32_t rw, uint32_t rh) noexcept;
 void pw_get_keyboard_focus(KoppelWindow *pw) noexcept;
 void pw_release_keyboard_focus(KoppelWindow *pw) noexcept;
 bool pw_check_keyboard_focus(KoppelWindow *pw) noexcept;

@@ -18,6 +18,7 @@
 #include "graphics/resources.h"
 #include "graphics/spectrum.h"
 #include "graphics/text.h"
+#include "io/keyboard.h"
 #include "io/pointer.h"
 #include "io/prefs.h"
 #include "state/params.h"
@@ -124,20 +125,54 @@ void recompute_tables(inst_t *ci, tarvelon_band_view_t *view) {
       std::copy(ci->spline_lut[0], ci->spline_lut[0] + ci->visual_width, ci->spline_lut[1]);
   }
   if (spline || vz || hz) compute_curve_rows(ci);
-  if (vz || hz) make_grids_lut(ci);
+  if (vz || hz) {
+    make_grids_lut(ci);
+    ci->frame_full = 1;  // new axis labels in the panel
+  }
   ci->spectrum_dark = tarvelon_spectrum_table_is_dark(ci);
 }
 
-// fb under finallayout into composite: outside the visualisation area the
-// panel is opaque, so only the area itself needs the picture.
-void composite_layers(inst_t *ci) {
+// Rows are composed, overlaid and converted a strip at a time, so a strip's
+// pixels are still in cache when the next step reads them.
+constexpr int32_t kStripRows = 32;
+
+recti_t intersect(recti_t a, recti_t b) {
+  return recti_t{{std::max(a.p0.x, b.p0.x), std::max(a.p0.y, b.p0.y)}, {std::min(a.p1.x, b.p1.x), std::min(a.p1.y, b.p1.y)}};
+}
+bool empty(recti_t r) { return r.p0.x >= r.p1.x || r.p0.y >= r.p1.y; }
+recti_t unite(recti_t a, recti_t b) {
+  if (empty(a)) return b;
+  if (empty(b)) return a;
+  return recti_t{{std::min(a.p0.x, b.p0.x), std::min(a.p0.y, b.p0.y)}, {std::max(a.p1.x, b.p1.x), std::max(a.p1.y, b.p1.y)}};
+}
+
+// Where the picture shows through the panel: every pixel whose panel alpha is
+// below full. Everywhere else the composite is the panel alone.
+recti_t visual_rect(const inst_t *ci) {
+  const raster_t &panel = ci->finallayout;
+  const recti_t all{{0, 0}, {ci->composite.w, ci->composite.h}};
+  if (!panel.l || panel.w != all.p1.x || panel.h != all.p1.y) return all;
+  recti_t r{{panel.w, panel.h}, {0, 0}};
+  for (int32_t y = 0; y < panel.h; y++) {
+    const lrgb_t *row = panel.l + size_t(y) * size_t(panel.w);
+    int32_t x0 = 0;
+    while (x0 < panel.w && row[x0].a >= 32768) x0++;
+    if (x0 == panel.w) continue;
+    int32_t x1 = panel.w;
+    while (row[x1 - 1].a >= 32768) x1--;
+    r = recti_t{{std::min(r.p0.x, x0), std::min(r.p0.y, y)}, {std::max(r.p1.x, x1), y + 1}};
+  }
+  return empty(r) ? recti_t{} : r;
+}
+
+// fb under finallayout into composite, for the pixels of r.
+void composite_rect(inst_t *ci, recti_t r) {
   raster_t &out = ci->composite;
   const raster_t &fb = ci->fb, &panel = ci->finallayout;
   if (!out.l || !fb.l || !panel.l || out.as != fb.as || out.as != panel.as) return;
-  const int32_t W = out.w, H = out.h;
-  for (int32_t y = 0; y < H; y++) {
-    const size_t o = size_t(y) * size_t(W);
-    vl_composite_row(fb.l + o, panel.l + o, out.l + o, W);
+  for (int32_t y = r.p0.y; y < r.p1.y; y++) {
+    const size_t o = size_t(y) * size_t(out.w) + size_t(r.p0.x);
+    vl_composite_row(fb.l + o, panel.l + o, out.l + o, r.p1.x - r.p0.x);
   }
 }
 
@@ -150,22 +185,38 @@ void draw_knobs(inst_t *ci, const tarvelon_band_view_t &view) {
   }
 }
 
-void draw_clip_light(inst_t *ci) {
+// The clip light's strength this frame (0: dark); it decays by 0.9 a frame.
+double take_light_level(inst_t *ci) {
   const double level = ci->max_sample;
-  if (!(level > 0.0) || !ci->cpos) return;
-  const tarvelon_scaled_art_t *art = tarvelon_scaled_art(ci);
-  const raster_t *light = art ? &art->light : tarvelon_graphics().light;
-  const lrgb_t light_c = make_colour_g22rgb_l(192, 240, 255, 255);
-  const ctrl_pos_t &c = ci->cpos[12];
+  if (!(level > 0.0) || !ci->cpos) return 0.0;
   const bool full = level > 1.0;
-  if (light && light->l)
-    blit_sprite_fma(ci, light->l, light->w, light->h, c.gx, c.gy, 0, &light_c, full ? 1.0 : level);
   double next = full ? 0.9 : level * 0.9;
   if (next < 1e-6 || !std::isfinite(next)) next = 0.0;
   ci->max_sample = next;
+  return full ? 1.0 : level;
 }
 
-void draw_caption(inst_t *ci) {
+const raster_t *light_art(inst_t *ci) {
+  const tarvelon_scaled_art_t *art = tarvelon_scaled_art(ci);
+  return art ? &art->light : tarvelon_graphics().light;
+}
+
+recti_t light_box(inst_t *ci) {
+  const raster_t *light = light_art(ci);
+  if (!light || !ci->cpos) return recti_t{};
+  const ctrl_pos_t &c = ci->cpos[12];
+  return recti_t{{c.gx - light->w / 2, c.gy - light->h / 2}, {c.gx - light->w / 2 + light->w, c.gy - light->h / 2 + light->h}};
+}
+
+void draw_clip_light(inst_t *ci, double ratio) {
+  const raster_t *light = light_art(ci);
+  if (!(ratio > 0.0) || !light || !light->l || !ci->cpos) return;
+  const lrgb_t light_c = make_colour_g22rgb_l(192, 240, 255, 255);
+  const ctrl_pos_t &c = ci->cpos[12];
+  blit_sprite_fma(ci, light->l, light->w, light->h, c.gx, c.gy, 0, &light_c, ratio);
+}
+
+void update_caption(inst_t *ci) {
   text_t *t = ci->debug_txt;
   if (!t || !t->text) return;
   if (ci->print_delay == 2) {
@@ -187,8 +238,113 @@ void draw_caption(inst_t *ci) {
     std::memcpy(t->text, buf, n + 1);
     ci->print_delay = 0;
   }
-  blit_text(t, &ci->composite, black, 1.3);
 }
+
+void draw_caption(inst_t *ci, const recti_t *clip) { blit_text(ci->debug_txt, &ci->composite, black, 1.3, clip); }
+
+uint64_t caption_key(const inst_t *ci, recti_t *box) {
+  *box = recti_t{};
+  if (!ci->debug_txt || !ci->debug_txt->text) return 0;
+  text_extent(ci->debug_txt, box);
+  uint64_t h = 1469598103934665603ull;
+  for (const char *p = ci->debug_txt->text; *p; p++) h = (h ^ uint8_t(*p)) * 1099511628211ull;
+  return h;
+}
+
+// Composes, overlays and converts the pixels of r, a strip at a time: the
+// panel and picture first, then every knob, light and caption that reaches
+// into the strip, drawn only inside it, as a whole frame would draw them.
+void redraw_rect(inst_t *ci, recti_t r, const tarvelon_band_view_t &view, double light, recti_t caption) {
+  framebuffer_t &target = ci->composite_ctx;
+  const raster_t *strip_img = tarvelon_graphics().bknob;
+  const int32_t band = std::clamp(ci->selband, 0, 3);
+  const recti_t lbox = light_box(ci);
+  vl_current().fb = &target;
+  for (int32_t y = r.p0.y; y < r.p1.y; y += kStripRows) {
+    const recti_t s{{r.p0.x, y}, {r.p1.x, std::min(r.p1.y, y + kStripRows)}};
+    composite_rect(ci, s);
+    target.clip = s, target.clip_on = 1;
+    for (const knob_slot &k : kKnobs)
+      if (!empty(intersect(ci->frame_knob_box[k.slot], s)))
+        tarvelon_draw_knob(ci, strip_img, k.title, k.slot <= 3 ? k.param + band : k.param, k.slot, view.selband_on);
+    if (light > 0.0 && !empty(intersect(lbox, s))) draw_clip_light(ci, light);
+    if (!empty(intersect(caption, s))) draw_caption(ci, &s);
+    target.clip_on = 0;
+    convert_lrgb_to_g22_rect(1, s.p0.x, s.p0.y, s.p1.x, s.p1.y);
+  }
+}
+
+void add_dirty(inst_t *ci, recti_t r) {
+  r = intersect(r, recti_t{{0, 0}, {ci->composite.w, ci->composite.h}});
+  if (empty(r)) return;
+  constexpr int32_t cap = int32_t(sizeof ci->frame_dirty / sizeof ci->frame_dirty[0]);
+  if (ci->frame_dirty_count < cap) ci->frame_dirty[ci->frame_dirty_count++] = r;
+  else ci->frame_dirty[cap - 1] = unite(ci->frame_dirty[cap - 1], r);
+}
+
+// Every pixel from the layers, the overlays on top, and the conversion.
+void redraw_whole(inst_t *ci, const tarvelon_band_view_t &view, double light) {
+  composite_rect(ci, recti_t{{0, 0}, {ci->composite.w, ci->composite.h}});
+  vl_current().fb = &ci->composite_ctx;
+  ci->composite_ctx.clip_on = 0;
+  draw_knobs(ci, view);
+  draw_clip_light(ci, light);
+  draw_caption(ci, nullptr);
+  tarvelon_draw_knob_text_entries(ci);
+  vl_current().fb = &ci->composite_ctx;
+  convert_lrgb_to_g22(1);
+}
+
+// What changed since the last frame reaches the output plane: the picture
+// area always (it animates), a knob when what it shows changed, the light
+// while it glows and once after, the caption when its text changed. A size
+// change, a new output plane, a new panel or an open text entry redo it all.
+void present_changes(inst_t *ci, const tarvelon_band_view_t &view) {
+  const recti_t all{{0, 0}, {ci->composite.w, ci->composite.h}};
+  const bool entry = tarvelon_knob_textedit_is_active(ci) != 0;
+  const bool full = ci->frame_full || ci->fb_size_changed || ci->frame_target != ci->composite.srgb || entry ||
+                    ci->frame_entry_shown;
+  ci->frame_entry_shown = entry;
+  ci->frame_dirty_count = 0;
+  const double light = take_light_level(ci);
+  update_caption(ci);
+  recti_t caption{};
+  const uint64_t ckey = caption_key(ci, &caption);
+  const raster_t *strip_img = tarvelon_graphics().bknob;
+  const int32_t band = std::clamp(ci->selband, 0, 3);
+  ci->frame_light_level = light;
+  if (full) {
+    ci->frame_visual = visual_rect(ci);
+    for (const knob_slot &k : kKnobs)
+      ci->frame_knob_key[k.slot] = tarvelon_knob_look(ci, strip_img, k.slot <= 3 ? k.param + band : k.param, k.slot,
+                                                      view.selband_on, &ci->frame_knob_box[k.slot]);
+    ci->frame_caption_key = ckey, ci->frame_caption_box = caption;
+    ci->frame_light_shown = light > 0.0;
+    redraw_whole(ci, view, light);
+    add_dirty(ci, all);
+    ci->frame_full = 0;
+    ci->frame_target = ci->composite.srgb;
+    return;
+  }
+  add_dirty(ci, ci->frame_visual);
+  for (const knob_slot &k : kKnobs) {
+    recti_t box{};
+    const uint64_t key = tarvelon_knob_look(ci, strip_img, k.slot <= 3 ? k.param + band : k.param, k.slot,
+                                            view.selband_on, &box);
+    if (key == ci->frame_knob_key[k.slot]) continue;
+    add_dirty(ci, unite(box, ci->frame_knob_box[k.slot]));
+    ci->frame_knob_key[k.slot] = key, ci->frame_knob_box[k.slot] = box;
+  }
+  if (light > 0.0 || ci->frame_light_shown) add_dirty(ci, light_box(ci));
+  ci->frame_light_shown = light > 0.0;
+  if (ckey != ci->frame_caption_key) {
+    add_dirty(ci, unite(caption, ci->frame_caption_box));
+    ci->frame_caption_key = ckey, ci->frame_caption_box = caption;
+  }
+  for (int32_t i = 0; i < ci->frame_dirty_count; i++) redraw_rect(ci, ci->frame_dirty[i], view, light, caption);
+  vl_current().fb = &ci->composite_ctx;
+}
+
 }  // namespace
 
 int32_t tarvelon_draw_frame(inst_t *ci) noexcept {
@@ -236,15 +392,7 @@ int32_t tarvelon_draw_frame(inst_t *ci) noexcept {
   draw_dashed_fft(ci, scheme);
   tarvelon_store_band_positions(ci, &view);
 
-  composite_layers(ci);
-  vl_current().fb = &ci->composite_ctx;
-  draw_knobs(ci, view);
-  draw_clip_light(ci);
-  draw_caption(ci);
-  tarvelon_draw_knob_text_entries(ci);
-
-  vl_current().fb = &ci->composite_ctx;
-  convert_lrgb_to_g22(1);
+  present_changes(ci, view);
   ci->fb_size_changed = 0;
   vl_mutex_unlock(ci->draw_reinit_sem);
   tarvelon_restore_vantalib_gui_runtime(prev);
@@ -260,6 +408,7 @@ int32_t tarvelon_editor_storage_acquire(inst_t *ci) noexcept {
       tarvelon_resize_framebuffer_storage(ci, 1);
       tarvelon_paint_static_panel(ci);
       ci->fb_size_changed = 1;
+      ci->frame_full = 1;
       ci->fft_mag_changed = 1, ci->last2k_changed = 1, ci->spline_changed = 1;
       ci->vzoom_changed = 1, ci->hzoom_changed = 1;
     }
@@ -274,6 +423,32 @@ void tarvelon_editor_storage_release(inst_t *ci) noexcept {
   {
     vl_lock_guard draw(ci->draw_reinit_sem);
     if (--ci->editor_users == 0) tarvelon_resize_framebuffer_storage(ci, 1);
+  }
+  tarvelon_restore_vantalib_gui_runtime(prev);
+}
+
+int32_t tarvelon_frame_dirty_rects(const inst_t *ci, recti_t *out, int32_t max) noexcept {
+  if (!ci || !out || max <= 0) return 0;
+  const int32_t n = ci->frame_dirty_count;
+  if (n <= max) {
+    std::copy(ci->frame_dirty, ci->frame_dirty + n, out);
+    return n;
+  }
+  out[0] = recti_t{{0, 0}, {ci->composite.w, ci->composite.h}};  // more than asked for: everything
+  return 1;
+}
+
+void tarvelon_redraw_whole_frame(inst_t *ci) noexcept {
+  if (!ci) return;
+  vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
+  {
+    vl_lock_guard draw(ci->draw_reinit_sem);
+    tarvelon_band_view_t view;
+    {
+      vl_lock_guard proc(ci->proc_reinit_sem);
+      tarvelon_take_band_view(ci, &view);
+    }
+    if (ci->fb.l && ci->composite.l && ci->composite.srgb) redraw_whole(ci, view, ci->frame_light_level);
   }
   tarvelon_restore_vantalib_gui_runtime(prev);
 }

@@ -2,12 +2,23 @@
 #pragma once
 #include <cstdint>
 
+#include "vl_raster.h"
+
 struct inst_t;
 
 // Draws one frame into composite (its srgb plane holds the presented pixels
 // when one is installed). Returns -1 in every case. [GUI thread] takes
 // draw_reinit_sem for the frame, proc_reinit_sem only briefly
 int32_t tarvelon_draw_frame(inst_t *ci) noexcept;
+// The rectangles of the output plane the last frame changed (the whole
+// window after a size change or a new output plane), at most `max` of them:
+// what the window needs to be sent. Returns how many. [GUI thread]
+int32_t tarvelon_frame_dirty_rects(const inst_t *ci, recti_t *out, int32_t max) noexcept;
+
+// Every pixel of the output plane again from the layers as the last frame
+// left them (no clock advances, nothing changes): the picture the changed
+// rectangles must add up to. [GUI thread]
+void tarvelon_redraw_whole_frame(inst_t *ci) noexcept;
 
 // The window-sized rasters exist only while an editor (or a snapshot) uses
 // them: the first user allocates them and paints the static panel, the last

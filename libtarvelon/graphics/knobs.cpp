@@ -100,7 +100,8 @@ void tarvelon_draw_knob(inst_t *ci, const raster_t *knob, const char *title, int
       tarvelon_knob_value_text(ctrl_id, v, t->text, kTextCapacity);
     }
     if (ctrl_id >= 1 && ctrl_id <= 3 && !band_on) t->text[0] = 0;
-    blit_text(t, &ci->composite, make_colour_g22rgb_l(64, 192, 255, 255), 1.3);
+    const framebuffer_t &target = ci->composite_ctx;
+    blit_text(t, &ci->composite, make_colour_g22rgb_l(64, 192, 255, 255), 1.3, target.clip_on ? &target.clip : nullptr);
   }
   const int32_t k = tarvelon_knob_frame(tarvelon_host_get_param_normalized(ci, param_id));
   if (s != 1.0) {
@@ -119,6 +120,47 @@ void tarvelon_draw_knob(inst_t *ci, const raster_t *knob, const char *title, int
   const raster_t frame{knob->l + size_t(k) * frame_px, knob->w, knob->h, frame_px, nullptr};
   vl_target_scope scope(&ci->composite_ctx);
   blit_sprite(&frame, xyi_t{c.gx, c.gy}, blend_add, 0, 0);
+}
+
+uint64_t tarvelon_knob_look(inst_t *ci, const raster_t *knob, int32_t param_id, int32_t ctrl_id, int32_t band_on,
+                            recti_t *box) noexcept {
+  if (box) *box = recti_t{};
+  if (!ci || !ci->cpos || ctrl_id < 0 || ctrl_id >= kTarvelonControlCount || param_id < 0 || !box) return 0;
+  const ctrl_pos_t &c = ci->cpos[ctrl_id];
+  const double scale = tarvelon_ui_scale(ci);
+  char text[kTextCapacity] = "";
+  if (ci->knob_txt && ci->knob_txt->text) {
+    const double v = tarvelon_host_get_param_value(ci, param_id);
+    if (ctrl_id == 4) {
+      tarvelon_knob_value_text(ctrl_id, v, text, sizeof text);
+      if (!text[0]) std::snprintf(text, sizeof text, "%s", ci->knob_txt->text);
+    } else {
+      tarvelon_knob_value_text(ctrl_id, v, text, sizeof text);
+    }
+    if (ctrl_id >= 1 && ctrl_id <= 3 && !band_on) text[0] = 0;
+    text_t probe = *ci->knob_txt;
+    probe.text = text, probe.x = c.gx - 0.5 * scale, probe.y = c.gy;
+    text_extent(&probe, box);
+  }
+  const int32_t k = tarvelon_knob_frame(tarvelon_host_get_param_normalized(ci, param_id));
+  // The sprite as tarvelon_draw_knob places it: the strip's frame, or the
+  // frame drawn for the scale.
+  const int32_t kw = scale != 1.0 ? tarvelon_knob_art_size(scale) : (knob ? knob->w : 0);
+  const int32_t kh = scale != 1.0 ? kw : (knob ? knob->h : 0);
+  if (kw > 0 && kh > 0) {
+    const recti_t s{{c.gx - kw / 2, c.gy - kh / 2}, {c.gx - kw / 2 + kw, c.gy - kh / 2 + kh}};
+    if (box->p1.x <= box->p0.x || box->p1.y <= box->p0.y) *box = s;
+    box->p0.x = std::min(box->p0.x, s.p0.x), box->p0.y = std::min(box->p0.y, s.p0.y);
+    box->p1.x = std::max(box->p1.x, s.p1.x), box->p1.y = std::max(box->p1.y, s.p1.y);
+  }
+  // FNV-1a over the frame, the position and the text.
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&](uint64_t v) {
+    for (int i = 0; i < 8; i++) h = (h ^ ((v >> (8 * i)) & 0xFF)) * 1099511628211ull;
+  };
+  mix(uint64_t(k)), mix(uint64_t(uint32_t(c.gx)) << 32 | uint32_t(c.gy));
+  for (const char *p = text; *p; p++) mix(uint8_t(*p));
+  return h;
 }
 
 void print_control_info(inst_t *ci) noexcept {
@@ -155,8 +197,12 @@ void blit_sprite_fma(inst_t *ci, const lrgb_t *sprite, int32_t width, int32_t he
   const int64_t top = (mode & 4) ? pos_y : int64_t(pos_y) - height / 2;
   const int64_t kr = std::llround(colour->r * ratio), kg = std::llround(colour->g * ratio),
                 kb = std::llround(colour->b * ratio);
-  const int64_t x0 = std::max<int64_t>(left, 0), x1 = std::min<int64_t>(left + width, fb->r.w);
-  const int64_t y0 = std::max<int64_t>(top, 0), y1 = std::min<int64_t>(top + height, fb->r.h);
+  int64_t x0 = std::max<int64_t>(left, 0), x1 = std::min<int64_t>(left + width, fb->r.w);
+  int64_t y0 = std::max<int64_t>(top, 0), y1 = std::min<int64_t>(top + height, fb->r.h);
+  if (fb->clip_on) {
+    x0 = std::max<int64_t>(x0, fb->clip.p0.x), x1 = std::min<int64_t>(x1, fb->clip.p1.x);
+    y0 = std::max<int64_t>(y0, fb->clip.p0.y), y1 = std::min<int64_t>(y1, fb->clip.p1.y);
+  }
   auto add = [](uint16_t &dst, int64_t s, int64_t k) {
     dst = uint16_t(std::clamp<int64_t>(dst + ((s * k) >> 15), 0, 32768));
   };

@@ -12,6 +12,11 @@ struct inst_t;
 // `band_on` says whether the selected band is on (its knobs then show no value).
 void tarvelon_draw_knob(inst_t *ci, const raster_t *knob, const char *title, int32_t param_id, int32_t ctrl_id,
                         int32_t band_on = 1) noexcept;
+// What knob `ctrl_id` would show (film frame, value text) as one key, and in
+// `box` the pixels drawing it touches: a knob whose key stays is not redrawn.
+// [GUI thread]
+uint64_t tarvelon_knob_look(inst_t *ci, const raster_t *knob, int32_t param_id, int32_t ctrl_id, int32_t band_on,
+                            recti_t *box) noexcept;
 // The value text a knob shows; keeps `text` for a "Colour" value without a name.
 void tarvelon_knob_value_text(int32_t ctrl_id, double v, char *text, int32_t size) noexcept;
 // The film-strip frame for a normalised value (0..191).

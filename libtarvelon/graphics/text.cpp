@@ -132,7 +132,34 @@ int32_t text_width(const char *text, const font_t *font) noexcept {
   return sum;
 }
 
-void blit_text(const text_t *t, raster_t *target, lrgb_t colour, double colintensity) noexcept {
+int32_t text_extent(const text_t *t, recti_t *box) noexcept {
+  if (!box) return 0;
+  *box = recti_t{};
+  if (!t || !t->text || !t->text[0]) return 0;
+  const font_t *f = t->font;
+  if (!f || !f->data || f->h <= 0 || f->w <= 0 || !(f->size > 0)) return 0;
+  if (!std::isfinite(t->x) || !std::isfinite(t->y)) return 0;
+  // The same placement as blit_text, taken to the last glyph.
+  const double ratio = f->size / f->h;
+  const int32_t total = text_width(t->text, f);
+  double pos_x = t->x;
+  if (t->mode & TEXT_RIGHT) pos_x -= (total + f->width[0]) * ratio;
+  else if (t->mode & TEXT_LEFT) pos_x += f->width[0] * ratio;
+  else pos_x -= total * 0.5 * ratio;
+  const double pos_y = (t->mode & TEXT_MIDDLE) ? t->y - f->size * 1.3 / 3.0 : t->y + f->size * 0.2 / 3.0;
+  pos_x -= f->start[0] * ratio;
+  double first = pos_x, last = pos_x;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(t->text); *p; p++) {
+    last = pos_x;
+    pos_x += advance(f, *p) * ratio;
+  }
+  auto clampi = [](double v) { return int32_t(std::clamp(v, -1e9, 1e9)); };
+  box->p0 = xyi_t{clampi(std::ceil(first - 1)), clampi(std::ceil(pos_y - 1))};
+  box->p1 = xyi_t{clampi(std::floor(last + f->w * ratio + 1)) + 1, clampi(std::floor(pos_y + f->h * ratio + 1)) + 1};
+  return 1;
+}
+
+void blit_text(const text_t *t, raster_t *target, lrgb_t colour, double colintensity, const recti_t *clip) noexcept {
   if (!t || !t->text || !t->text[0] || !target || !target->l || target->w <= 0 || target->h <= 0) return;
   const font_t *f = t->font;
   if (!f || !f->data || f->h <= 0 || f->w <= 0 || !(f->size > 0)) return;  // a missing sheet: skip text
@@ -150,8 +177,12 @@ void blit_text(const text_t *t, raster_t *target, lrgb_t colour, double colinten
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(t->text); *p; p++) {
     const int g = *p < 32 ? 0 : *p - 32;
     const uint16_t *glyph = f->data + size_t(g) * size_t(f->h) * size_t(f->w);
-    const double x0 = std::max(std::ceil(pos_x - 1), 0.0), x1 = std::min(std::floor(pos_x + f->w * ratio + 1), double(target->w));
-    const double y0 = std::max(std::ceil(pos_y - 1), 0.0), y1 = std::min(std::floor(pos_y + f->h * ratio + 1), double(target->h));
+    double x0 = std::max(std::ceil(pos_x - 1), 0.0), x1 = std::min(std::floor(pos_x + f->w * ratio + 1), double(target->w));
+    double y0 = std::max(std::ceil(pos_y - 1), 0.0), y1 = std::min(std::floor(pos_y + f->h * ratio + 1), double(target->h));
+    if (clip) {
+      x0 = std::max(x0, double(clip->p0.x)), x1 = std::min(x1, double(clip->p1.x));
+      y0 = std::max(y0, double(clip->p0.y)), y1 = std::min(y1, double(clip->p1.y));
+    }
     for (int py = int(y0); py < int(y1); py++) {
       const double jy = (py - pos_y) / ratio;
       const int iy = int(std::floor(jy));

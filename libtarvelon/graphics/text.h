@@ -47,4 +47,9 @@ void free_text(inst_t *ci, text_t *t) noexcept;
 int32_t text_width(const char *text, const font_t *font) noexcept;
 // Draws the text's string into the raster; nothing for an empty string or a
 // font without coverage. Clipped to the raster.
-void blit_text(const text_t *t, raster_t *target, lrgb_t colour, double colintensity) noexcept;
+// With a clip, only pixels inside it are drawn.
+void blit_text(const text_t *t, raster_t *target, lrgb_t colour, double colintensity,
+               const recti_t *clip = nullptr) noexcept;
+// The pixels blit_text may touch for this text (unclipped); 0 and an empty
+// box when it draws nothing.
+int32_t text_extent(const text_t *t, recti_t *box) noexcept;

@@ -179,6 +179,20 @@ struct inst_t {
   lrgb_t grid_rgb;
   // The last frame showed no spectrum at all (every level 0). [GUI thread]
   int32_t spectrum_dark;
+  // What the presented pixels show, so a frame recomposes and converts only
+  // what changed. [GUI thread]
+  int32_t frame_full;            // 1: the next frame redoes the whole window
+  const void *frame_target;      // the output plane the last frame wrote
+  recti_t frame_visual;          // where the picture shows through the panel
+  uint64_t frame_knob_key[kTarvelonControlCount];
+  recti_t frame_knob_box[kTarvelonControlCount];
+  uint64_t frame_caption_key;
+  recti_t frame_caption_box;
+  int32_t frame_light_shown, frame_entry_shown;
+  double frame_light_level;
+  // The rectangles the last frame changed in the output plane.
+  recti_t frame_dirty[2 * kTarvelonControlCount + 4];
+  int32_t frame_dirty_count;
   // Table recomputations done by frames, for tests that prove caching.
   relaxed<int64_t> table_recomputations;
 };

@@ -326,3 +326,84 @@ TEST(Frame, DelayCaptionAfterAudio) {
   e.frame();
   EXPECT_STREQ(e.t.ci->debug_txt->text, "Delay: 19 ms (kernel: 12 ms, buffer: 7 ms)");
 }
+
+namespace {
+std::vector<recti_t> dirty_of(const inst_t *ci) {
+  std::vector<recti_t> r(64);
+  r.resize(size_t(tarvelon_frame_dirty_rects(ci, r.data(), 64)));
+  return r;
+}
+bool covers(const std::vector<recti_t> &rs, int x, int y) {
+  for (const recti_t &r : rs)
+    if (x >= r.p0.x && x < r.p1.x && y >= r.p0.y && y < r.p1.y) return true;
+  return false;
+}
+}  // namespace
+
+// Frames redraw only what changed, and what they leave alone is still right:
+// after every frame the presented pixels equal a whole redraw of the same
+// state, through audio, a knob the host moves, the clip light, the caption
+// and a band selection.
+TEST(Frame, ChangedRectanglesAddUpToTheWholePicture) {
+  for (auto [w, h] : {std::pair{1060, 566}, std::pair{780, 566}}) {
+    editor e(w, h);
+    inst_t *ci = e.t.ci;
+    e.process(0.3, 0.2, 40);
+    e.frame();
+    ASSERT_EQ(dirty_of(ci).size(), 1u);
+    EXPECT_EQ(dirty_of(ci)[0].p1.x - dirty_of(ci)[0].p0.x, w) << "the first frame is whole";
+    const size_t n = e.pixels.size();
+    for (int step = 0; step < 9; step++) {
+      e.process(0.3, 0.1 * step, 10);
+      if (step == 2) e.t.set_param(TV_PARAM_COLOUR_GAIN, 3.0);
+      if (step == 3) ci->max_sample = 3.0;
+      if (step == 5) ci->print_delay = 2;
+      if (step == 6) ci->selband = 2;
+      if (step == 7) e.t.set_param(TV_PARAM_LIMITER, -6.0);
+      e.frame();
+      const std::vector<recti_t> d = dirty_of(ci);
+      ASSERT_FALSE(d.empty());
+      EXPECT_FALSE(covers(d, w - 3, 2)) << "the panel's corner is never redrawn, step " << step;
+      EXPECT_TRUE(covers(d, ci->vx + ci->kVW / 2, ci->vy + ci->kVH / 2)) << "the picture always is";
+      if (step == 2) {
+        EXPECT_TRUE(covers(d, ci->cpos[5].gx, ci->cpos[5].gy)) << "the moved knob";
+        EXPECT_FALSE(covers(d, ci->cpos[8].gx, ci->cpos[8].gy)) << "not a knob that stayed";
+      }
+      if (step == 3 || step == 4) {
+        EXPECT_TRUE(covers(d, ci->cpos[12].gx, ci->cpos[12].gy)) << "the light";
+      }
+      const std::vector<srgb_t> shown = e.pixels;
+      tarvelon_redraw_whole_frame(ci);
+      size_t bad = 0;
+      for (size_t i = 0; i < n; i++) bad += std::memcmp(&shown[i], &e.pixels[i], 4) != 0;
+      ASSERT_EQ(bad, 0u) << "pixels differ from a whole redraw at " << w << "x" << h << ", step " << step;
+    }
+  }
+}
+
+// An editor that only shows a moving spectrum converts only the picture area:
+// pixels outside it are not written at all.
+TEST(Frame, ASpectrumOnlyFrameWritesNothingOutsideThePicture) {
+  editor e;
+  inst_t *ci = e.t.ci;
+  e.process(0.3, 0.3, 40);
+  e.frame();
+  e.frame();
+  const recti_t v = ci->frame_visual;
+  EXPECT_LE(v.p0.x, ci->vx);
+  EXPECT_GE(v.p1.x, ci->vx + ci->kVW);
+  EXPECT_LT(v.p1.x, ci->fb.w - 150) << "the knob panel is outside";
+  for (srgb_t &p : e.pixels) p = srgb_t{7, 7, 7, 7};
+  e.process(0.3, 0.1, 10);
+  e.frame();
+  size_t outside = 0, inside = 0;
+  for (int y = 0; y < ci->fb.h; y++)
+    for (int x = 0; x < ci->fb.w; x++) {
+      const bool in = x >= v.p0.x && x < v.p1.x && y >= v.p0.y && y < v.p1.y;
+      const srgb_t p = e.pixels[size_t(y) * size_t(ci->fb.w) + size_t(x)];
+      const bool kept = p.r == 7 && p.g == 7 && p.b == 7 && p.a == 7;
+      (in ? inside : outside) += kept;
+    }
+  EXPECT_EQ(outside, size_t(ci->fb.w) * size_t(ci->fb.h) - size_t(v.p1.x - v.p0.x) * size_t(v.p1.y - v.p0.y));
+  EXPECT_EQ(inside, 0u);
+}

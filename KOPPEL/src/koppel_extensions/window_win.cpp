@@ -588,6 +588,27 @@ void pw_present(KoppelWindow *w, const uint32_t *pixels, uint32_t width, uint32_
   ReleaseDC(w->hwnd, dc);
 }
 
+void pw_present_rect(KoppelWindow *w, const uint32_t *pixels, uint32_t width, uint32_t height, uint32_t x, uint32_t y,
+                     uint32_t rw, uint32_t rh) noexcept {
+  if (!w || !w->hwnd || !pixels || width > 0x7fff || height > 0x7fff || x >= width || y >= height) return;
+  rw = rw < width - x ? rw : width - x, rh = rh < height - y ? rh : height - y;
+  if (!rw || !rh) return;
+  // A bitmap of just the rectangle's rows: the source origin means the same
+  // whichever way up the system reads it.
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = LONG(width);
+  bi.bmiHeader.biHeight = -LONG(rh);
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  HDC dc = GetDC(w->hwnd);
+  if (!dc) return;
+  StretchDIBits(dc, int(x), int(y), int(rw), int(rh), int(x), 0, int(rw), int(rh), pixels + size_t(y) * width, &bi,
+                DIB_RGB_COLORS, SRCCOPY);
+  ReleaseDC(w->hwnd, dc);
+}
+
 void pw_get_keyboard_focus(KoppelWindow *w) noexcept {
   if (!w || !w->hwnd) return;
   if (!w->hPrevKeyboardFocus) w->hPrevKeyboardFocus = SetFocus(w->hwnd);

@@ -548,6 +548,29 @@ void pw_present(KoppelWindow *w, const uint32_t *pixels, uint32_t width, uint32_
   XFlush(w->dpy);
 }
 
+void pw_present_rect(KoppelWindow *w, const uint32_t *pixels, uint32_t width, uint32_t height, uint32_t x, uint32_t y,
+                     uint32_t rw, uint32_t rh) noexcept {
+  if (!w || !w->dpy || !w->win || !pixels || x >= width || y >= height) return;
+  rw = rw < width - x ? rw : width - x, rh = rh < height - y ? rh : height - y;
+  if (!rw || !rh) return;
+  if (shm_image_for(w, width, height)) {
+    for (uint32_t r = y; r < y + rh; r++)
+      std::memcpy(w->shm_image->data + size_t(r) * size_t(w->shm_image->bytes_per_line) + size_t(x) * 4,
+                  pixels + size_t(r) * width + x, size_t(rw) * 4);
+    XShmPutImage(w->dpy, w->win, w->gc, w->shm_image, int(x), int(y), int(x), int(y), rw, rh, False);
+    XSync(w->dpy, False);
+    return;
+  }
+  XImage *img = XCreateImage(w->dpy, w->visual, unsigned(w->depth), ZPixmap, 0,
+                             reinterpret_cast<char *>(const_cast<uint32_t *>(pixels)), width, height, 32,
+                             int(width * 4));
+  if (!img) return;
+  XPutImage(w->dpy, w->win, w->gc, img, int(x), int(y), int(x), int(y), rw, rh);
+  img->data = nullptr;
+  XDestroyImage(img);
+  XFlush(w->dpy);
+}
+
 void take_keyboard_focus(KoppelWindow *w) noexcept {
   if (!w || !w->dpy || !w->parent || !w->visible || w->has_focus) return;
   int revert = 0;
