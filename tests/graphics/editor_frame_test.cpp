@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "audio/engine.h"
@@ -23,7 +24,8 @@ namespace {
 struct editor {
   test_instance t;
   std::vector<srgb_t> pixels;
-  explicit editor(int w = 1060, int h = 566) {
+  explicit editor(int w = 1060, int h = 566, double scale = 1.0) {
+    if (scale != 1.0) tarvelon_set_ui_scale(t.ci, scale);
     tarvelon_editor_storage_acquire(t.ci);
     if (t.ci->fb.w != w || t.ci->fb.h != h) tarvelon_resize_editor(t.ci, w, h);
     install();
@@ -345,8 +347,8 @@ bool covers(const std::vector<recti_t> &rs, int x, int y) {
 // state, through audio, a knob the host moves, the clip light, the caption
 // and a band selection.
 TEST(Frame, ChangedRectanglesAddUpToTheWholePicture) {
-  for (auto [w, h] : {std::pair{1060, 566}, std::pair{780, 566}}) {
-    editor e(w, h);
+  for (auto [w, h, scale] : {std::tuple{1060, 566, 1.0}, std::tuple{780, 566, 1.0}, std::tuple{2120, 1132, 2.0}}) {
+    editor e(w, h, scale);
     inst_t *ci = e.t.ci;
     e.process(0.3, 0.2, 40);
     e.frame();
