@@ -327,3 +327,39 @@ TEST(WinVst3Editor, TheViewEmbedsInAWindowHandleWithoutARunLoop) {
   view->lpVtbl->release(view);
   EXPECT_TRUE(parent.children().empty());
 }
+
+TEST(WinEditor, WithoutAHostScaleTheEditorFollowsItsMonitorsDpi) {
+  host_window parent;
+  clap_editor e;
+  ASSERT_TRUE(e.host.create());
+  ASSERT_TRUE(e.host.gui->create(e.host.plugin, CLAP_WINDOW_API_WIN32, false));
+  clap_window_t win{};
+  win.api = CLAP_WINDOW_API_WIN32;
+  win.win32 = parent.hwnd;
+  ASSERT_TRUE(e.host.gui->set_parent(e.host.plugin, &win));
+  e.open = e.host.gui->show(e.host.plugin);
+  KoppelWindow *kw = window_of(e);
+  ASSERT_NE(kw, nullptr);
+  HWND editor = static_cast<HWND>(pw_get_native_window(kw));
+  inst_t *ci = e.core_plugin()->ci;
+  const int32_t lw = ci->gui_width, lh = ci->gui_height;
+
+  // Moved to a monitor at 192 DPI (200 %): twice the pixels, the same logical size.
+  RECT suggested{0, 0, 2 * lw, 2 * lh};
+  SendMessageW(editor, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+  uint32_t w = 0, h = 0;
+  ASSERT_TRUE(e.host.gui->get_size(e.host.plugin, &w, &h));
+  EXPECT_EQ(w, uint32_t(std::min(2 * lw, 3840)));
+  EXPECT_EQ(h, uint32_t(std::min(2 * lh, 2160)));
+  EXPECT_EQ(ci->fb.w, int32_t(w));
+  EXPECT_FLOAT_EQ(kw->content_scale_factor, 2.0f);
+  EXPECT_EQ(ci->gui_width, lw) << "the remembered size stays logical";
+
+  // Once the host gives a scale, the monitor's DPI no longer decides it.
+  ASSERT_TRUE(e.host.gui->set_scale(e.host.plugin, 1.0));
+  SendMessageW(editor, 0x02E0, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  ASSERT_TRUE(e.host.gui->get_size(e.host.plugin, &w, &h));
+  EXPECT_EQ(w, uint32_t(lw));
+  EXPECT_EQ(h, uint32_t(lh));
+  e.close();
+}

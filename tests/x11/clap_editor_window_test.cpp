@@ -374,7 +374,7 @@ struct fresh_prefs {
 }  // namespace
 
 TEST(X11Editor, AHostScaleOfTwoOpensTwiceThePixelsAndSizesAreInPixels) {
-  x11_harness x;
+  x11_harness x(2200, 1200);
   NEED_DISPLAY(x);
   fresh_prefs prefs;
   clap_editor e;
@@ -406,6 +406,29 @@ TEST(X11Editor, AHostScaleOfTwoOpensTwiceThePixelsAndSizesAreInPixels) {
   EXPECT_EQ(gh, 1132);
   inst_t *ci = e.core_plugin()->ci;
   EXPECT_EQ(ci->cpos[1].gx, 2 * 886) << "laid out at 2×";
+  // The window shows the 2× frame (where the screen can hold it: an X
+  // server reads back only what lies on its screen).
+  const Screen *screen = DefaultScreenOfDisplay(x.dpy);
+  if (WidthOfScreen(screen) >= 2120 && HeightOfScreen(screen) >= 1132) {
+    e.host.loop.run_for(200);
+    e.host.loop.run_for(0);
+    x.sync();
+    std::vector<uint32_t> shown;
+    int sw = 0, sh = 0;
+    ASSERT_TRUE(x.image(editor_window(x), &shown, &sw, &sh));
+    ASSERT_EQ(sw, 2120);
+    ASSERT_EQ(sh, 1132);
+    const uint32_t *frame = e.core_plugin()->drawPixels;
+    size_t differ = 0;
+    for (size_t i = 0; i < shown.size(); i++) differ += shown[i] != (frame[i] & 0xFFFFFF);
+    EXPECT_EQ(differ, 0u);
+    // A host screenshot for whoever asks for one.
+    if (const char *dir = std::getenv("TARVELON_SCREENSHOT_DIR")) {
+      std::string error;
+      write_presented_png(std::string(dir) + "/clap-host-scale2.png", reinterpret_cast<const uint8_t *>(shown.data()),
+                          sw, sh, &error);
+    }
+  }
 
   // A size set at 2× is remembered as logical, so back at 1× the editor has
   // the same apparent size.

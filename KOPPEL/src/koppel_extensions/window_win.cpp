@@ -230,6 +230,31 @@ void end_window(KoppelWindow *w, HWND hwnd) {
   w->DropTarget.files.clear();
 }
 
+// The DPI a window is shown at: GetDpiForWindow where the system has it
+// (looked up, as older Windows lacks it), else the screen's; 96 is 100 %.
+UINT window_dpi(HWND h) {
+  using dpi_fn = UINT(WINAPI *)(HWND);
+  static const dpi_fn get =
+      reinterpret_cast<dpi_fn>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  UINT dpi = (get && h) ? get(h) : 0;
+  if (!dpi) {
+    if (HDC dc = GetDC(nullptr)) {
+      dpi = UINT(GetDeviceCaps(dc, LOGPIXELSX));
+      ReleaseDC(nullptr, dc);
+    }
+  }
+  return dpi ? dpi : 96;
+}
+
+void apply_scale(KoppelWindow *w, float scale);
+
+// Without a scale from the host the editor follows its monitor's DPI.
+void follow_dpi(KoppelWindow *w, UINT dpi) {
+  if (!w || w->host_scale_set || !dpi) return;
+  const float s = float(dpi) / 96.0f;
+  if (s != w->content_scale_factor) apply_scale(w, s);
+}
+
 LRESULT CALLBACK wnd_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   KoppelWindow *w = win_record_of(hwnd);
   if (!w) return DefWindowProcW(hwnd, msg, wp, lp);
@@ -310,6 +335,12 @@ LRESULT CALLBACK wnd_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_PW_FILE_CHOSEN:
       win_finish_choose_file(w);
       return DefWindowProcW(hwnd, msg, wp, lp);
+    case 0x02E0:  // WM_DPICHANGED: moved to a monitor of another scale
+      follow_dpi(w, LOWORD(wp));
+      return 0;
+    case 0x02E3:  // WM_DPICHANGED_AFTERPARENT: what a child window is told
+      follow_dpi(w, window_dpi(hwnd));
+      return 0;
     case WM_ERASEBKGND:
       return 1;  // the frame covers every pixel
     case WM_PAINT: {
@@ -509,6 +540,7 @@ void koppel_setParent(void *gui, uintptr_t parent) noexcept {
   SetParent(w->hwnd, p);
   w->hParent = p;
   SetTimer(w->hwnd, kTickTimer, kKoppelGuiTickMs, nullptr);
+  follow_dpi(w, window_dpi(p));
   if (!w->call_wnd_hook_tried) {
     w->call_wnd_hook_tried = true;
     // Only a host window of this process can be hooked without reaching into
@@ -528,6 +560,12 @@ void koppel_setVisible(void *gui, bool visible) noexcept {
 void koppel_setScaleFactor(void *gui, float scale) noexcept {
   KoppelWindow *w = W(gui);
   if (!w || !(scale > 0.0f)) return;
+  w->host_scale_set = true;
+  apply_scale(w, scale);
+}
+
+namespace {
+void apply_scale(KoppelWindow *w, float scale) {
   w->content_scale_factor = scale;
   // The editor may take a new size for the scale.
   uint32_t width = 0, height = 0, cw = 0, ch = 0;
@@ -536,6 +574,7 @@ void koppel_setScaleFactor(void *gui, float scale) noexcept {
   if (w->hwnd && width && (width != cw || height != ch))
     SetWindowPos(w->hwnd, nullptr, 0, 0, int(width), int(height), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
+}  // namespace
 
 void koppel_getSize(void *gui, uint32_t *width, uint32_t *height) noexcept {
   KoppelWindow *w = W(gui);

@@ -78,6 +78,7 @@ struct KoppelWindow {
   bool MouseIsOver = false;
   PWResizeDirection ResizeDirection = PW_RESIZE_UNKNOWN;
   float content_scale_factor = 1.0f;
+  bool host_scale_set = false;  // the host gave a scale: the monitor's DPI no longer decides it
   bool ole_initialized = false;  // OleInitialize succeeded: undone once on destruction
   bool drop_registered = false;
   PWDropTarget DropTarget;
