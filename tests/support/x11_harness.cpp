@@ -29,7 +29,7 @@ x11_harness::x11_harness(int width, int height) {
 
 x11_harness::~x11_harness() {
   if (!dpy) return;
-  XDestroyWindow(dpy, parent);
+  if (parent) XDestroyWindow(dpy, parent);
   XCloseDisplay(dpy);
 }
 
@@ -89,4 +89,38 @@ void x11_harness::key(unsigned long keysym, bool ctrl) const {
   XTestFakeKeyEvent(dpy, code, False, CurrentTime);
   if (ctrl) XTestFakeKeyEvent(dpy, control, False, CurrentTime);
   XSync(dpy, False);
+}
+
+void x11_harness::place(int x, int y) const {
+  XMoveWindow(dpy, parent, x, y);
+  XSync(dpy, False);
+}
+
+namespace {
+Display *g_host_dpy = nullptr;
+int count_host_error(Display *d, XErrorEvent *) {
+  if (d == g_host_dpy) x11_host_error_handler::on_host_connection++;
+  else x11_host_error_handler::on_other_connections++;
+  return 0;
+}
+}  // namespace
+
+int x11_host_error_handler::on_host_connection = 0;
+int x11_host_error_handler::on_other_connections = 0;
+
+x11_host_error_handler::x11_host_error_handler(Display *host_dpy) {
+  g_host_dpy = host_dpy;
+  on_host_connection = on_other_connections = 0;
+  previous_ = XSetErrorHandler(count_host_error);
+}
+
+x11_host_error_handler::~x11_host_error_handler() {
+  XSetErrorHandler(previous_);
+  g_host_dpy = nullptr;
+}
+
+bool x11_host_error_handler::installed() {
+  int (*now)(Display *, XErrorEvent *) = XSetErrorHandler(count_host_error);
+  XSetErrorHandler(now);
+  return now == count_host_error;
 }

@@ -27,4 +27,22 @@ struct x11_harness {
   // A key by keysym, with Shift or Ctrl held around it when asked.
   void key(unsigned long keysym, bool ctrl = false) const;
   void sync() const;
+  // Moves the host window (there is no window manager on the test server).
+  void place(int x, int y) const;
+};
+
+// A host's own process-wide X error handler, installed for the life of the
+// object (the one before is put back after): it counts errors by connection.
+struct x11_host_error_handler {
+  explicit x11_host_error_handler(Display *host_dpy);
+  ~x11_host_error_handler();
+  x11_host_error_handler(const x11_host_error_handler &) = delete;
+  x11_host_error_handler &operator=(const x11_host_error_handler &) = delete;
+  // Whether the process-wide handler is this one right now.
+  static bool installed();
+  static int on_host_connection;   // errors of the host's own requests
+  static int on_other_connections;  // errors of anyone else's (the plug-in's)
+
+ private:
+  int (*previous_)(Display *, XErrorEvent *);
 };

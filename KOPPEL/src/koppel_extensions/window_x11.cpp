@@ -11,17 +11,65 @@
 #include <sys/shm.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "koppel_gui.h"
 
+// Xlib's interface for extensions: the per-connection error hooks. It defines
+// min and max as macros, so it comes last.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
+
 namespace {
-thread_local int t_x_error = 0;
-int record_error(Display *, XErrorEvent *e) {
-  t_x_error = e->error_code;
-  return 0;
+// The errors of one of our connections, kept on the Display's extension data
+// list (Xlib frees it with the Display).
+using wire_to_error = Bool (*)(Display *, XErrorEvent *, xError *);
+constexpr int kErrorStateNumber = 0x54764C31;  // far above any extension number Xlib hands out
+struct error_state {
+  unsigned long count;
+  unsigned long last_serial;
+  int last_code;
+  wire_to_error previous[256];  // converters that were there before ours
+};
+
+error_state *state_of(Display *dpy) {
+  XEDataObject obj;
+  obj.display = dpy;
+  XExtData *d = XFindOnExtensionList(XEHeadOfExtensionList(obj), kErrorStateNumber);
+  return d ? reinterpret_cast<error_state *>(d->private_data) : nullptr;
+}
+
+void record(error_state *s, unsigned long serial, int code) {
+  s->count++;
+  s->last_serial = serial;
+  s->last_code = code;
+}
+
+// Every error passes here first, whether read while waiting for a reply or
+// with events: recorded, and never handed on to the process-wide handler.
+Bool swallow_wire_error(Display *dpy, XErrorEvent *e, xError *wire) {
+  error_state *s = state_of(dpy);
+  if (!s) return True;  // cannot happen: the hook comes with its state
+  const wire_to_error prev = s->previous[wire->errorCode];
+  if (prev && !prev(dpy, e, wire)) return False;  // an extension's converter already dropped it
+  record(s, e->serial, e->error_code);
+  return False;
+}
+
+// Errors of a request Xlib waits on reach extension hooks before anything
+// else; the full serial is rebuilt from the 16 bits on the wire.
+int swallow_reply_error(Display *dpy, xError *err, XExtCodes *, int *ret_code) {
+  if (error_state *s = state_of(dpy)) {
+    // Xlib holds the Display's lock here: its fields are read directly.
+    const unsigned long last_sent = static_cast<unsigned long>(X_DPY_GET_REQUEST(dpy));
+    record(s, last_sent - ((last_sent - err->sequenceNumber) & 0xFFFFul), err->errorCode);
+  }
+  *ret_code = 0;  // the request reports failure
+  return 1;
 }
 
 // Win32-style 16×16 masks (most significant bit leftmost) of the two hand cursors.
@@ -80,12 +128,13 @@ void intern_atoms(KoppelWindow *w) {
   const char *names[] = {"CLIPBOARD",    "UTF8_STRING",     "TARGETS",       "TEXT",          "STRING",
                          "INCR",         "_XEMBED_INFO",    "TARVELON_DATA", "XdndAware",     "XdndEnter",
                          "XdndPosition", "XdndStatus",      "XdndLeave",     "XdndDrop",      "XdndFinished",
-                         "XdndSelection", "XdndActionCopy", "text/uri-list"};
+                         "XdndSelection", "XdndActionCopy", "text/uri-list", "XdndTypeList", "TARVELON_DROP",
+                         "MULTIPLE"};
   Atom *slots[] = {&w->a_clipboard,     &w->a_utf8,         &w->a_targets,       &w->a_text,
                    &w->a_string,        &w->a_incr,         &w->a_xembed_info,   &w->a_our_prop,
                    &w->a_xdnd_aware,    &w->a_xdnd_enter,   &w->a_xdnd_position, &w->a_xdnd_status,
                    &w->a_xdnd_leave,    &w->a_xdnd_drop,    &w->a_xdnd_finished, &w->a_xdnd_selection,
-                   &w->a_xdnd_action_copy, &w->a_uri_list};
+                   &w->a_xdnd_action_copy, &w->a_uri_list, &w->a_xdnd_type_list, &w->a_dnd_prop, &w->a_multiple};
   constexpr int n = int(sizeof names / sizeof names[0]);
   Atom atoms[n];
   XInternAtoms(w->dpy, const_cast<char **>(names), n, False, atoms);
@@ -102,7 +151,7 @@ void open_input_method(KoppelWindow *w) {
 void free_shm(KoppelWindow *w) {
   if (!w->shm_image) return;
   XShmDetach(w->dpy, &w->shm);
-  XSync(w->dpy, False);
+  XSync(w->dpy, False);  // the server lets go of the segment before we do
   w->shm_image->data = nullptr;
   XDestroyImage(w->shm_image);
   shmdt(w->shm.shmaddr);
@@ -127,9 +176,11 @@ bool shm_image_for(KoppelWindow *w, uint32_t width, uint32_t height) {
   if (attached) {
     x11_error_trap trap(w->dpy);  // a remote server cannot attach
     XShmAttach(w->dpy, &w->shm);
-    attached = !trap.failed();
+    attached = !trap.failed();  // one round trip: the server holds the segment now, or never will
   }
-  shmctl(w->shm.shmid, IPC_RMID, nullptr);  // freed once both sides detach
+  // Marked at once, so the system frees it once both sides detach, even if
+  // the host dies right after this.
+  shmctl(w->shm.shmid, IPC_RMID, nullptr);
   if (!attached) {
     if (img->data != reinterpret_cast<char *>(-1)) shmdt(img->data);
     img->data = nullptr;
@@ -167,13 +218,12 @@ void send_exit(KoppelWindow *w) {
 }
 
 void forward_key_to_host(KoppelWindow *w, XKeyEvent ev) {
-  if (!w->parent) return;
+  if (!w->parent || w->destroyed) return;
   ev.window = w->parent;
   ev.subwindow = None;
-  x11_error_trap trap(w->dpy);
+  // The host's window may be gone: the error stays on our connection.
   XSendEvent(w->dpy, w->parent, True, ev.type == KeyPress ? KeyPressMask : KeyReleaseMask,
              reinterpret_cast<XEvent *>(&ev));
-  trap.failed();
 }
 
 
@@ -186,6 +236,7 @@ void on_key(KoppelWindow *w, XKeyEvent &ev) {
   KeySym sym = NoSymbol;
   char text[32] = {0};
   size_t n = down ? x11_key_text(w, &ev, &sym, text, sizeof text) : 0;
+  w->last_input_time = ev.time;
   PWVirtualKey vk = x11_virtual_key(XLookupKeysym(&ev, 0));
   if (vk == PW_KEY_NONE) vk = x11_virtual_key(sym);
   PWEvent e{};
@@ -195,19 +246,15 @@ void on_key(KoppelWindow *w, XKeyEvent &ev) {
   e.key.modifiers = x11_modifiers(ev.state) | (down && held ? uint32_t(PW_MOD_KEY_REPEAT) : 0u);
   bool used = vk != PW_KEY_NONE && x11_send(w, &e);
   // Each typed character follows its key, as text; control characters never do.
-  const auto *s = reinterpret_cast<const unsigned char *>(text);
-  for (size_t i = 0; i < n;) {
-    const size_t len = s[i] < 0x80 ? 1 : (s[i] >> 5) == 6 ? 2 : (s[i] >> 4) == 14 ? 3 : 4;
-    if (i + len > n) break;
-    if (s[i] >= 0x20 && s[i] != 0x7F && !(ev.state & ControlMask)) {
-      PWEvent t{};
-      t.type = PW_EVENT_TEXT;
-      t.gui = w->gui;
-      t.text.codepoint = pw_pack_utf8(s + i, len);
-      t.text.modifiers = x11_modifiers(ev.state);
-      used = x11_send(w, &t) || used;
-    }
-    i += len;
+  uint32_t chars[sizeof text];
+  const size_t count = x11_key_characters(text, n, (ev.state & ControlMask) != 0, chars, sizeof text);
+  for (size_t i = 0; i < count; i++) {
+    PWEvent t{};
+    t.type = PW_EVENT_TEXT;
+    t.gui = w->gui;
+    t.text.codepoint = chars[i];
+    t.text.modifiers = x11_modifiers(ev.state);
+    used = x11_send(w, &t) || used;
   }
   if (!used) forward_key_to_host(w, ev);
 }
@@ -231,6 +278,7 @@ void handle(KoppelWindow *w, XEvent &ev) {
     }
     case ButtonPress: {
       const XButtonEvent &b = ev.xbutton;
+      w->last_input_time = b.time;
       if (b.button == 4 || b.button == 5) {
         PWEvent e = mouse_event(w, PW_EVENT_MOUSE_WHEEL, 0, 0, b.state, b.time);
         e.mouse.x = 0.0f;
@@ -297,12 +345,31 @@ void handle(KoppelWindow *w, XEvent &ev) {
     }
     case SelectionRequest:
     case SelectionClear: x11_clipboard_event(w, &ev); break;
+    case SelectionNotify: x11_paste_answer(w, ev.xselection); break;
+    case DestroyNotify:
+      // The host destroyed its window, and ours with it (another client
+      // cannot fake this: the server's own notice is the one we believe).
+      if (ev.xdestroywindow.window == w->win && !ev.xany.send_event) {
+        w->destroyed = true;
+        w->parent = 0;
+        w->has_focus = false;
+        w->prev_focus = 0;
+      }
+      break;
     default: break;
   }
 }
 
+constexpr int64_t kPumpBudgetMs = 4;
+
 void pump(KoppelWindow *w) {
-  while (w->dpy && XPending(w->dpy)) {
+  x11_paste_expire(w);
+  // A client flooding us with events cannot keep the host's loop here: after
+  // a few milliseconds the rest waits for the next call (the timer makes one
+  // within 10 ms).
+  const int64_t start = x11_now_ms();
+  for (int n = 0; w->dpy && XPending(w->dpy); n++) {
+    if ((n & 15) == 15 && x11_now_ms() - start >= kPumpBudgetMs) break;
     XEvent ev;
     XNextEvent(w->dpy, &ev);
     if (XFilterEvent(&ev, None)) continue;  // the input method took it
@@ -329,18 +396,48 @@ float scale_from_resources(Display *dpy) {
 KoppelWindow *W(void *gui) { return static_cast<KoppelWindow *>(gui); }
 }  // namespace
 
-x11_error_trap::x11_error_trap(Display *dpy) noexcept : dpy_(dpy), previous_(nullptr) {
-  XSync(dpy_, False);
-  t_x_error = 0;
-  previous_ = XSetErrorHandler(record_error);
+bool x11_install_error_hooks(Display *dpy) noexcept {
+  if (!dpy) return false;
+  error_state *s = state_of(dpy);
+  if (!s) {
+    auto *d = static_cast<XExtData *>(std::calloc(1, sizeof(XExtData)));
+    s = static_cast<error_state *>(std::calloc(1, sizeof(error_state)));
+    XExtCodes *codes = XAddExtension(dpy);
+    if (!d || !s || !codes) {
+      std::free(d);
+      std::free(s);
+      return false;
+    }
+    d->number = kErrorStateNumber;
+    d->private_data = reinterpret_cast<XPointer>(s);  // freed by Xlib with the Display
+    XEDataObject obj;
+    obj.display = dpy;
+    XAddToExtensionList(XEHeadOfExtensionList(obj), d);
+    XESetError(dpy, codes->extension, swallow_reply_error);
+  }
+  for (int code = 0; code < 256; code++) {
+    const wire_to_error prev = XESetWireToError(dpy, code, swallow_wire_error);
+    if (prev != swallow_wire_error) s->previous[code] = prev;
+  }
+  return true;
 }
-x11_error_trap::~x11_error_trap() {
-  XSync(dpy_, False);
-  XSetErrorHandler(previous_);
+
+unsigned long x11_error_count(Display *dpy) noexcept {
+  const error_state *s = dpy ? state_of(dpy) : nullptr;
+  return s ? s->count : 0;
 }
+
+x11_error_trap::x11_error_trap(Display *dpy) noexcept : dpy_(dpy), first_(XNextRequest(dpy)) {}
+
 bool x11_error_trap::failed() noexcept {
   XSync(dpy_, False);
-  return t_x_error != 0;
+  const error_state *s = state_of(dpy_);
+  return s && s->count && s->last_serial >= first_;
+}
+
+int64_t x11_now_ms() noexcept {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 bool x11_send(KoppelWindow *w, PWEvent *e) noexcept {
@@ -362,6 +459,12 @@ void *koppel_createGUI(KoppelHostContext *host, TarvelonKoppelPlugin *plugin) no
     if (!w->dpy && std::getenv("DISPLAY")) usleep(20000);
   }
   if (!w->dpy) {
+    std::free(w);
+    return nullptr;
+  }
+  // Before any request: from here on no error of ours reaches the host's handler.
+  if (!x11_install_error_hooks(w->dpy)) {
+    XCloseDisplay(w->dpy);
     std::free(w);
     return nullptr;
   }
@@ -404,7 +507,9 @@ void *koppel_createGUI(KoppelHostContext *host, TarvelonKoppelPlugin *plugin) no
   w->shm_ok = XShmQueryVersion(w->dpy, &major, &minor, &pixmaps) && !std::getenv("TARVELON_NO_SHM");
   open_input_method(w);
   x11_dnd_init(w);
+  x11_install_error_hooks(w->dpy);  // again, over converters the extensions set up meanwhile
   XFlush(w->dpy);
+  x11_register_window(w);
 
   w->gui = pw_create_gui(plugin, w);
   const float desktop = scale_from_resources(w->dpy);
@@ -417,6 +522,7 @@ void koppel_destroyGUI(void *gui) noexcept {
   if (!w) return;
   if (w->gui) pw_destroy_gui(w->gui);  // while the window still exists
   w->gui = nullptr;
+  x11_unregister_window(w);
   x11_dnd_free(w);
   x11_clipboard_free(w);
   free_shm(w);
@@ -425,11 +531,9 @@ void koppel_destroyGUI(void *gui) noexcept {
   for (Cursor c : w->cursors)
     if (c) XFreeCursor(w->dpy, c);
   if (w->gc) XFreeGC(w->dpy, w->gc);
-  {
-    x11_error_trap trap(w->dpy);  // the host may have destroyed its window, and ours with it
-    XDestroyWindow(w->dpy, w->win);
-    trap.failed();
-  }
+  // The host may have destroyed its window, and ours with it: then only
+  // what is ours on the server goes. Errors of a late notice stay on our connection.
+  if (!w->destroyed) XDestroyWindow(w->dpy, w->win);
   if (w->colormap) XFreeColormap(w->dpy, w->colormap);
   XCloseDisplay(w->dpy);
   std::free(w);
@@ -437,7 +541,7 @@ void koppel_destroyGUI(void *gui) noexcept {
 
 void koppel_setParent(void *gui, uintptr_t parent) noexcept {
   KoppelWindow *w = W(gui);
-  if (!w) return;
+  if (!w || w->destroyed) return;
   x11_error_trap trap(w->dpy);
   if (w->parent) {
     XUnmapWindow(w->dpy, w->win);
@@ -457,6 +561,7 @@ void koppel_setVisible(void *gui, bool visible) noexcept {
   KoppelWindow *w = W(gui);
   if (!w) return;
   w->visible = visible;
+  if (w->destroyed) return;
   if (visible) XMapRaised(w->dpy, w->win);
   else XUnmapWindow(w->dpy, w->win);
   XFlush(w->dpy);
@@ -471,7 +576,7 @@ void koppel_setScaleFactor(void *gui, float scale) noexcept {
   pw_send_scale(w->gui, w->plugin, scale, &width, &height);
   if (width != w->width || height != w->height) {
     w->width = width, w->height = height;
-    XResizeWindow(w->dpy, w->win, w->width, w->height);
+    if (!w->destroyed) XResizeWindow(w->dpy, w->win, w->width, w->height);
     XFlush(w->dpy);
   }
 }
@@ -495,7 +600,7 @@ bool koppel_setSize(void *gui, uint32_t width, uint32_t height) noexcept {
   // The window takes the size the editor accepted.
   koppel_checkSize(gui, &width, &height);
   w->width = width, w->height = height;
-  XResizeWindow(w->dpy, w->win, width, height);
+  if (!w->destroyed) XResizeWindow(w->dpy, w->win, width, height);
   XFlush(w->dpy);
   return true;
 }
@@ -526,10 +631,12 @@ bool koppel_guiOnHostKey(void *gui, bool down, uint32_t character, int32_t virtu
 
 // Services.
 
-void *pw_get_native_window(KoppelWindow *w) noexcept { return w ? reinterpret_cast<void *>(w->win) : nullptr; }
+void *pw_get_native_window(KoppelWindow *w) noexcept {
+  return w && !w->destroyed ? reinterpret_cast<void *>(w->win) : nullptr;
+}
 
 void pw_present(KoppelWindow *w, const uint32_t *pixels, uint32_t width, uint32_t height) noexcept {
-  if (!w || !w->dpy || !w->win || !pixels || !width || !height) return;
+  if (!w || !w->dpy || !w->win || w->destroyed || !pixels || !width || !height) return;
   if (shm_image_for(w, width, height)) {
     for (uint32_t y = 0; y < height; y++)
       std::memcpy(w->shm_image->data + size_t(y) * size_t(w->shm_image->bytes_per_line), pixels + size_t(y) * width,
@@ -572,7 +679,7 @@ void pw_present_rect(KoppelWindow *w, const uint32_t *pixels, uint32_t width, ui
 }
 
 void take_keyboard_focus(KoppelWindow *w) noexcept {
-  if (!w || !w->dpy || !w->parent || !w->visible || w->has_focus) return;
+  if (!w || !w->dpy || !w->parent || !w->visible || w->has_focus || w->destroyed) return;
   int revert = 0;
   Window prev = 0;
   XGetInputFocus(w->dpy, &prev, &revert);
@@ -583,7 +690,7 @@ void take_keyboard_focus(KoppelWindow *w) noexcept {
 }
 
 void pw_get_keyboard_focus(KoppelWindow *w) noexcept {
-  if (!w || !w->dpy || w->has_focus) return;
+  if (!w || !w->dpy || w->has_focus || w->destroyed) return;
   // Only a click takes the keyboard from the host; hovering never does.
   Window child = 0, root = 0;
   int rx, ry, wx, wy;
@@ -594,16 +701,16 @@ void pw_get_keyboard_focus(KoppelWindow *w) noexcept {
 
 void pw_release_keyboard_focus(KoppelWindow *w) noexcept {
   if (!w || !w->dpy) return;
-  if (w->prev_focus && w->has_focus) {
-    x11_error_trap trap(w->dpy);
+  if (w->prev_focus && w->has_focus && !w->destroyed) {
+    // The window that had the focus may be gone: the error stays on our connection.
     XSetInputFocus(w->dpy, w->prev_focus, RevertToParent, CurrentTime);
-    trap.failed();
+    XFlush(w->dpy);
   }
   w->prev_focus = 0;
 }
 
 bool pw_check_keyboard_focus(KoppelWindow *w) noexcept {
-  if (!w || !w->dpy) return false;
+  if (!w || !w->dpy || w->destroyed) return false;
   Window focus = 0;
   int revert = 0;
   XGetInputFocus(w->dpy, &focus, &revert);
@@ -611,7 +718,7 @@ bool pw_check_keyboard_focus(KoppelWindow *w) noexcept {
 }
 
 void pw_set_mouse_cursor(KoppelWindow *w, int32_t type) noexcept {
-  if (!w || !w->dpy) return;
+  if (!w || !w->dpy || w->destroyed) return;
   if (type >= 0 && type < 12 && w->cursors[type]) {
     XDefineCursor(w->dpy, w->win, w->cursors[type]);
   } else {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "window_common.h"
 #include "window_x11.h"
 
 PWVirtualKey x11_virtual_key(KeySym s) noexcept {
@@ -85,4 +86,18 @@ size_t x11_key_text(KoppelWindow *w, XKeyEvent *ev, KeySym *sym, char *buf, size
   std::memcpy(buf, tmp, n);
   buf[n] = 0;
   return n;
+}
+
+size_t x11_key_characters(const char *text, size_t n, bool ctrl, uint32_t *out, size_t max) noexcept {
+  if (!text || !out) return 0;
+  const auto *s = reinterpret_cast<const unsigned char *>(text);
+  size_t count = 0;
+  for (size_t i = 0; i < n && count < max;) {
+    const size_t len = s[i] < 0x80 ? 1 : (s[i] >> 5) == 6 ? 2 : (s[i] >> 4) == 14 ? 3 : 4;
+    if (i + len > n) break;  // never a cut character
+    // Control characters (Ctrl+Backspace gives 127) and Ctrl chords type nothing.
+    if (s[i] >= 0x20 && s[i] != 0x7F && !ctrl) out[count++] = pw_pack_utf8(s + i, len);
+    i += len;
+  }
+  return count;
 }
