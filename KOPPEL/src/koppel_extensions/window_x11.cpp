@@ -228,6 +228,9 @@ void forward_key_to_host(KoppelWindow *w, XKeyEvent ev) {
 
 
 void on_key(KoppelWindow *w, XKeyEvent &ev) {
+  // A key code the server has no key for was made up by another client; the
+  // input method would read past its tables looking it up.
+  if (int(ev.keycode) < w->min_keycode || int(ev.keycode) > w->max_keycode) return;
   const unsigned code = ev.keycode & 0xFF;
   const bool down = ev.type == KeyPress;
   const bool held = (w->keys_down[code / 8] >> (code % 8)) & 1;
@@ -236,7 +239,7 @@ void on_key(KoppelWindow *w, XKeyEvent &ev) {
   KeySym sym = NoSymbol;
   char text[32] = {0};
   size_t n = down ? x11_key_text(w, &ev, &sym, text, sizeof text) : 0;
-  w->last_input_time = ev.time;
+  if (!ev.send_event) w->last_input_time = ev.time;  // a server time, never one another client made up
   PWVirtualKey vk = x11_virtual_key(XLookupKeysym(&ev, 0));
   if (vk == PW_KEY_NONE) vk = x11_virtual_key(sym);
   PWEvent e{};
@@ -278,7 +281,7 @@ void handle(KoppelWindow *w, XEvent &ev) {
     }
     case ButtonPress: {
       const XButtonEvent &b = ev.xbutton;
-      w->last_input_time = b.time;
+      if (!b.send_event) w->last_input_time = b.time;
       if (b.button == 4 || b.button == 5) {
         PWEvent e = mouse_event(w, PW_EVENT_MOUSE_WHEEL, 0, 0, b.state, b.time);
         e.mouse.x = 0.0f;
@@ -469,6 +472,7 @@ void *koppel_createGUI(KoppelHostContext *host, TarvelonKoppelPlugin *plugin) no
     return nullptr;
   }
   XkbSetDetectableAutoRepeat(w->dpy, True, nullptr);  // a held key repeats presses only
+  XDisplayKeycodes(w->dpy, &w->min_keycode, &w->max_keycode);
   w->root = DefaultRootWindow(w->dpy);
   if (!find_visual(w)) {
     XCloseDisplay(w->dpy);
