@@ -661,7 +661,7 @@ void pw_present(KoppelWindow *w, const uint32_t *pixels, uint32_t width, uint32_
 
 void pw_present_rect(KoppelWindow *w, const uint32_t *pixels, uint32_t width, uint32_t height, uint32_t x, uint32_t y,
                      uint32_t rw, uint32_t rh) noexcept {
-  if (!w || !w->dpy || !w->win || !pixels || x >= width || y >= height) return;
+  if (!w || !w->dpy || !w->win || w->destroyed || !pixels || x >= width || y >= height) return;
   rw = rw < width - x ? rw : width - x, rh = rh < height - y ? rh : height - y;
   if (!rw || !rh) return;
   if (shm_image_for(w, width, height)) {
