@@ -16,6 +16,7 @@
 #include "io/pointer.h"
 #include "io/prefs.h"
 #include "state/eq.h"
+#include "state/params.h"
 #include "state/undo.h"
 #include "system/inst.h"
 #include "system/instance.h"
@@ -328,11 +329,17 @@ void mouse_update(TarvelonKoppelGui *g, inst_t *ci, const PWEvent &e) {
 }
 
 // A frame outside the timer (after a resize): nested ticks stay refused during it.
-void draw_now(TarvelonKoppelGui *g) {
-  if (g->ticking) return;
+// The editor may be closed by the host inside the frame (its edit reports go
+// out at the frame's last unlock): then the record is freed here, last.
+// Returns false when it was.
+bool draw_now(TarvelonKoppelGui *g) {
+  if (g->ticking) return true;
   g->ticking = true;
   tarvelon_koppel_draw_gui(g);
   g->ticking = false;
+  if (!g->closing) return true;
+  std::free(g);
+  return false;
 }
 
 bool resize(TarvelonKoppelGui *g, uint32_t w, uint32_t h, bool remember = true) {
@@ -432,7 +439,9 @@ void tarvelon_koppel_draw_gui(TarvelonKoppelGui *g) noexcept {
                          ci->composite_ctx.r.h == ci->fb.h;
   if ((!fits || !installed) && !tarvelon_koppel_bind_draw_bitmap(p)) return;
   const int64_t t0 = now_us();
+  tarvelon_publish_owed_horizontal_view(ci);  // a view the audio thread could not publish
   tarvelon_draw_frame(ci);
+  if (g->closing) return;  // closed by the host from inside the frame: its window is gone
   // Only what the frame changed goes to the window.
   recti_t dirty[8];
   const int32_t n = tarvelon_frame_dirty_rects(ci, dirty, 8);
@@ -554,13 +563,18 @@ void pw_destroy_gui(void *gui) noexcept {
   }
   if (p && p->gui == g) p->gui = nullptr;
   g_open_editors--;
+  if (g->ticking) {  // inside this editor's own frame: the frame frees it as it unwinds
+    g->closing = true;
+    g->pw = nullptr;
+    return;
+  }
   std::free(g);
 }
 
 void pw_tick(void *gui) noexcept {
   auto *g = static_cast<TarvelonKoppelGui *>(gui);
   // A host may pump its events inside our edit report: that tick is refused.
-  if (g && !g->ticking && tarvelon_koppel_frame_due(g, now_us())) draw_now(g);
+  if (g && !g->ticking && !g->closing && tarvelon_koppel_frame_due(g, now_us())) draw_now(g);
 }
 
 void pw_expose(void *gui) noexcept {

@@ -31,6 +31,10 @@ struct TarvelonKoppelGui {
   // made good on focus loss and when the editor closes).
   uint32_t buttonsHeld;
   bool ticking;      // a tick is running: a nested one is refused
+  // The host closed the editor from inside a tick (an edit report it answered
+  // by closing the view): the record is freed when the tick unwinds, and
+  // nothing is presented through the window layer any more.
+  bool closing;
   bool hasStorage;   // the core's editor storage is held for this editor
   // Frame budget: the clock of the last frame and the last input (µs), the
   // frame's smoothed cost, and how many frames were drawn.

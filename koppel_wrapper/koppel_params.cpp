@@ -51,31 +51,62 @@ void send_triple(TarvelonKoppelPlugin *p, uint32_t id, double value) {
   t_reporting = false;
 }
 
-// Edits raised while this thread holds a core lock wait here, in order, and go
-// out once the last lock is released: a host's edit callback may wait for its
-// audio thread, which may be waiting for that very lock.
-struct pending_edit {
+// Edits raised while this thread holds a core lock wait here and go out once
+// the last lock is released: a host's edit callback may wait for its audio
+// thread, which may be waiting for that very lock. They wait coalesced, at
+// most one per parameter of an instance (its latest value), in the order the
+// parameters were first edited: an undo that reports every parameter again
+// and again needs no more room than one entry per parameter, so nothing is
+// lost and every report goes out as one whole gesture.
+struct pending_instance {
   TarvelonKoppelPlugin *p;
-  uint32_t id;
-  double value;
+  uint32_t count;                   // entries in `order`
+  uint8_t order[kKoppelParamCount];  // ids, first edit first
+  double value[kKoppelParamCount];   // latest value per id
+  uint32_t queued;                  // bit per id in `order`
 };
-constexpr size_t kMaxPendingEdits = 1024;
-thread_local pending_edit t_pending[kMaxPendingEdits];
-thread_local size_t t_pending_count = 0;
+// A thread holds the locks of one instance at a time (a frame, a block, an
+// undo step each lock their own), so a few slots always suffice.
+constexpr size_t kPendingInstances = 8;
+thread_local pending_instance t_pending[kPendingInstances];
+static_assert(kKoppelParamCount <= 32);
+
+// false when no slot is free: the caller then reports at once.
+bool queue_pending(TarvelonKoppelPlugin *p, uint32_t id, double value) {
+  pending_instance *slot = nullptr;
+  for (pending_instance &e : t_pending) {
+    if (e.p == p) {
+      slot = &e;
+      break;
+    }
+    if (!e.p && !slot) slot = &e;
+  }
+  if (!slot) return false;
+  if (!slot->p) *slot = pending_instance{p, 0, {}, {}, 0};
+  if (!(slot->queued & (1u << id))) {
+    slot->queued |= 1u << id;
+    slot->order[slot->count++] = uint8_t(id);
+  }
+  slot->value[id] = value;
+  return true;
+}
 
 void send_pending_edits() {
-  // Sending may raise more edits (a host echoing a value); they queue behind.
-  for (size_t i = 0; i < t_pending_count; i++) {
-    const pending_edit e = t_pending[i];
-    if (e.p) send_triple(e.p, e.id, e.value);
+  // Taken out first: sending may raise more edits (a host echoing a value, a
+  // host that locks again); they wait for their own release.
+  pending_instance taken[kPendingInstances];
+  for (size_t i = 0; i < kPendingInstances; i++) {
+    taken[i] = t_pending[i];
+    t_pending[i].p = nullptr;
   }
-  t_pending_count = 0;
+  for (const pending_instance &e : taken)
+    for (uint32_t i = 0; e.p && i < e.count; i++) send_triple(e.p, e.order[i], e.value[e.order[i]]);
 }
 }  // namespace
 
 void tarvelon_koppel_drop_pending_edits(TarvelonKoppelPlugin *p) noexcept {
-  for (size_t i = 0; i < t_pending_count; i++)
-    if (t_pending[i].p == p) t_pending[i].p = nullptr;
+  for (pending_instance &e : t_pending)
+    if (e.p == p) e.p = nullptr;
 }
 
 bool tarvelon_koppel_thread_is_processing() noexcept { return t_processing > 0; }
@@ -115,14 +146,7 @@ double tarvelon_koppel_denormalize_value_for_param(const TarvelonKoppelParam *pr
 void tarvelon_koppel_send_param_edit(TarvelonKoppelPlugin *p, uint32_t id) noexcept {
   if (!tarvelon_koppel_param_valid(p, id) || t_processing > 0 || t_reporting) return;
   const double value = p->params[id].value;
-  if (vl_mutex_locks_held() > 0) {
-    if (t_pending_count < kMaxPendingEdits) {
-      t_pending[t_pending_count++] = pending_edit{p, id, value};
-    } else {  // a full queue keeps the latest value of each parameter at its end
-      for (size_t i = 0; i < t_pending_count; i++)
-        if (t_pending[i].p == p && t_pending[i].id == id) t_pending[i].p = nullptr;
-      t_pending[kMaxPendingEdits - 1] = pending_edit{p, id, value};
-    }
+  if (vl_mutex_locks_held() > 0 && queue_pending(p, id, value)) {
     vl_mutex_set_release_hook(send_pending_edits);
     return;
   }

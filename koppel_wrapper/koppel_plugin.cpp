@@ -9,6 +9,7 @@
 #include "audio/engine.h"
 #include "graphics/resources.h"
 #include "io/prefs.h"
+#include "state/params.h"
 #include "system/instance.h"
 #include "tarvelon_koppel.h"
 
@@ -161,6 +162,7 @@ void koppel_reset(TarvelonKoppelPlugin *p) noexcept {
 void koppel_process(TarvelonKoppelPlugin *p, KoppelProcessContext *ctx) noexcept {
   if (!p || !ctx) return;
   tarvelon_koppel_enter_processing();
+  tarvelon_publish_owed_horizontal_view(p->ci);  // automation the editor's writer held up last block
   uint32_t s = 0;
   KoppelEvent ev{};
   // Cap the walk so a faulty event source cannot spin forever.

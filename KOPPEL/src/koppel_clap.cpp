@@ -58,7 +58,28 @@ struct CLAPPlugin {
   bool extensions_known = false;
   std::atomic<bool> latency_pending{false};
   std::atomic<uint32_t> rescan_pending{0};
-  koppel_event_queue<1024> edits;
+  koppel_edit_mailbox<kKoppelParamCount> edits;
+  // Calls into the editor under way on the main thread. A host may destroy
+  // the editor inside one (from request_flush, or from its handling of our
+  // edits); it is then hidden and unhooked at once and freed when the
+  // outermost call has unwound.
+  int gui_busy = 0;
+  void *doomed_gui = nullptr;
+};
+
+// Wraps every call that runs the editor (ticks, input, resizing, scaling).
+struct gui_call {
+  CLAPPlugin *cp;
+  explicit gui_call(CLAPPlugin *c) : cp(c) { cp->gui_busy++; }
+  ~gui_call() {
+    if (--cp->gui_busy == 0 && cp->doomed_gui) {
+      void *gui = cp->doomed_gui;
+      cp->doomed_gui = nullptr;
+      koppel_destroyGUI(gui);
+    }
+  }
+  gui_call(const gui_call &) = delete;
+  gui_call &operator=(const gui_call &) = delete;
 };
 
 // Nesting depth of calls in which host notices must wait (process, flush,
@@ -109,11 +130,13 @@ void request_followups(CLAPPlugin *cp) {
 }
 
 // Host context for the wrapper.
+// The wrapper reports each edit as BEGIN, UPDATE, END in a row: the value is
+// kept (the latest per parameter) and goes out as a whole gesture.
 void host_send_param_event(KoppelHostContext *h, const KoppelEvent *e) {
   CLAPPlugin *cp = C(h);
   if (!e) return;
-  cp->edits.push(*e);
-  // One flush request per gesture (the wrapper reports BEGIN, UPDATE, END in a row).
+  if (e->type == KOPPEL_EVENT_PARAM_CHANGE_UPDATE) cp->edits.post(e->parameter.id, e->parameter.value);
+  // One flush request per gesture.
   if (e->type == KOPPEL_EVENT_PARAM_CHANGE_END && !t_audio && cp->host_params && cp->host_params->request_flush)
     cp->host_params->request_flush(cp->host);
 }
@@ -303,11 +326,21 @@ void apply_remaining_params(CLAPPlugin *cp, const clap_input_events_t *in, uint3
   }
 }
 
-// Queued editor gestures go out as gesture begin / value / gesture end.
+// Pending editor edits go out as gesture begin / value / gesture end; one the
+// host has no room for stays pending.
 void send_queued_edits(CLAPPlugin *cp, const clap_output_events_t *out, uint32_t time) {
-  KoppelEvent e;
-  while (cp->edits.pop(&e))
-    if (e.type != KOPPEL_EVENT_MIDI) push_koppel_event(out, e, time);
+  cp->edits.take([&](uint32_t id, double value) {
+    KoppelEvent e{};
+    e.parameter.id = id;
+    e.parameter.value = value;
+    e.type = KOPPEL_EVENT_PARAM_CHANGE_BEGIN;
+    if (!push_koppel_event(out, e, time)) return false;
+    e.type = KOPPEL_EVENT_PARAM_CHANGE_UPDATE;
+    const bool sent = push_koppel_event(out, e, time);
+    e.type = KOPPEL_EVENT_PARAM_CHANGE_END;
+    push_koppel_event(out, e, time);  // a begun gesture is always ended
+    return sent;
+  });
 }
 
 // Plug-in functions.
@@ -330,6 +363,10 @@ void gui_release(CLAPPlugin *cp);
 void plugin_destroy(const clap_plugin_t *plugin) {
   CLAPPlugin *cp = C(plugin);
   gui_release(cp);  // a host may destroy the plug-in with its editor still open
+  if (void *gui = cp->doomed_gui) {
+    cp->doomed_gui = nullptr;
+    koppel_destroyGUI(gui);
+  }
   koppel_destroyPlugin(cp->userPlugin);
   delete cp;
 }
@@ -540,16 +577,24 @@ bool gui_get_preferred_api(const clap_plugin_t *, const char **api, bool *floati
 
 // Unhooks the editor from the host's run loop and frees it: hidden, detached,
 // destroyed exactly once.
+// Destroying the editor hides and detaches it as well; the window may already
+// be gone with the host's container, so nothing else is asked of it first.
 void gui_release(CLAPPlugin *cp) {
   void *gui = cp->userGUI;
   if (!gui) return;
   cp->userGUI = nullptr;
-  koppel_setVisible(gui, false);
-  koppel_setParent(gui, 0);
-  if (cp->timer_registered && cp->host_timer) cp->host_timer->unregister_timer(cp->host, cp->timer_id);
-  if (cp->gui_fd >= 0 && cp->host_fd) cp->host_fd->unregister_fd(cp->host, cp->gui_fd);
+  const bool timer = cp->timer_registered;
+  const int fd = cp->gui_fd;
   cp->timer_registered = false;
   cp->gui_fd = -1;
+  if (timer && cp->host_timer) cp->host_timer->unregister_timer(cp->host, cp->timer_id);
+  if (fd >= 0 && cp->host_fd) cp->host_fd->unregister_fd(cp->host, fd);
+  if (cp->gui_busy > 0) {  // a call into this editor is still on the stack
+    koppel_setVisible(gui, false);
+    koppel_setParent(gui, 0);
+    cp->doomed_gui = gui;
+    return;
+  }
   koppel_destroyGUI(gui);
 }
 
@@ -588,6 +633,7 @@ void gui_destroy(const clap_plugin_t *plugin) { gui_release(C(plugin)); }
 bool gui_set_scale(const clap_plugin_t *plugin, double scale) {
   CLAPPlugin *cp = C(plugin);
   if (!cp->userGUI || !(scale > 0.0)) return false;
+  gui_call call(cp);
   koppel_setScaleFactor(cp->userGUI, float(scale));
   return true;
 }
@@ -616,6 +662,7 @@ bool gui_set_size(const clap_plugin_t *plugin, uint32_t w, uint32_t h) {
   // A size the editor cannot take is refused (hosts ask adjust_size first).
   uint32_t aw = w, ah = h;
   koppel_checkSize(cp->userGUI, &aw, &ah);
+  gui_call call(cp);
   return aw == w && ah == h && koppel_setSize(cp->userGUI, w, h);
 }
 bool gui_set_parent(const clap_plugin_t *plugin, const clap_window_t *window) {
@@ -645,13 +692,17 @@ bool gui_hide(const clap_plugin_t *plugin) {
 
 void timer_on_timer(const clap_plugin_t *plugin, clap_id id) {
   CLAPPlugin *cp = C(plugin);
-  if (cp->userGUI && cp->timer_registered && id == cp->timer_id) koppel_guiOnTimer(cp->userGUI);
+  if (!cp->userGUI || !cp->timer_registered || id != cp->timer_id) return;
+  gui_call call(cp);
+  koppel_guiOnTimer(cp->userGUI);
 }
 const clap_plugin_timer_support_t kTimer = {timer_on_timer};
 
 void fd_on_fd(const clap_plugin_t *plugin, int fd, uint32_t) {
   CLAPPlugin *cp = C(plugin);
-  if (cp->userGUI && fd == cp->gui_fd) koppel_guiOnFileDescriptor(cp->userGUI);
+  if (!cp->userGUI || fd != cp->gui_fd) return;
+  gui_call call(cp);
+  koppel_guiOnFileDescriptor(cp->userGUI);
 }
 const clap_plugin_posix_fd_support_t kPosixFd = {fd_on_fd};
 

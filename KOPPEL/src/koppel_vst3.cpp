@@ -72,6 +72,7 @@ struct VST3Plugin {  // standard layout: sub-objects find it by offset
   // after its own decrement.
   std::atomic<int32_t> lifetime;
   std::atomic<int32_t> pending_restart;  // restartComponent flags waiting for a UI-thread call
+  std::atomic<bool> processing;          // between setProcessing(true) and (false)
 };
 
 static_assert(std::is_standard_layout_v<VST3Plugin>);
@@ -309,8 +310,14 @@ tresult VST3_CALL comp_routing(void *, RoutingInfo *, RoutingInfo *) { return kN
 tresult VST3_CALL comp_activate_bus(void *, int32_t, int32_t dir, int32_t index, TBool) {
   return (index < 0 || (dir != kInput && dir != kOutput)) ? kInvalidArgument : kResultOk;
 }
-tresult VST3_CALL comp_set_active(void *s, TBool) {
-  deliver_pending(from_component(s));
+// Hosts reset a plug-in (after a transport jump, say) by deactivating and
+// activating it, or by stopping and restarting processing: either way the
+// audio in flight is forgotten, as CLAP's reset does, so silence in gives
+// exact zeros out from the first sample after.
+tresult VST3_CALL comp_set_active(void *s, TBool state) {
+  VST3Plugin *v = from_component(s);
+  if (state) koppel_reset(v->userPlugin);
+  deliver_pending(v);
   return kResultOk;
 }
 tresult VST3_CALL comp_set_state(void *s, FUnknown *stream) {
@@ -375,7 +382,12 @@ tresult VST3_CALL proc_setup(void *s, ProcessSetup *setup) {
   deliver_pending(v);  // the core's locks are released now
   return kResultOk;
 }
-tresult VST3_CALL proc_set_processing(void *, TBool) { return kResultOk; }
+tresult VST3_CALL proc_set_processing(void *s, TBool state) {
+  VST3Plugin *v = from_processor(s);
+  const bool was = v->processing.exchange(state != 0);
+  if (state && !was) koppel_reset(v->userPlugin);
+  return kResultOk;
+}
 
 struct VST3ProcessContextTranslator {
   KoppelProcessContext koppelContext;  // first: the wrapper's pointer leads back here

@@ -43,6 +43,14 @@ struct VST3View {  // standard layout: each part finds the view by offset
   FUnknown *runloop;  // counted while attached
   bool timer_registered, events_registered;
   int32_t desired_width, desired_height;
+  // Calls into the editor under way on the GUI thread. A host may close or
+  // release the view inside one (from an edit report, a resize or its own
+  // event pump); the editor is then hidden at once and freed when the
+  // outermost call has unwound, never under a caller still using it.
+  int32_t busy;
+  void *doomed_gui;
+  bool closed;  // the host's last reference went: the editor has been torn down
+  bool dying;   // destroy_view is running: no more keep-alive references
 };
 static_assert(std::is_standard_layout_v<VST3View>);
 
@@ -59,34 +67,89 @@ VST3View *from_events(void *s) {
 
 const IRunLoopVtbl *loop_vtbl(FUnknown *l) { return reinterpret_cast<const IRunLoopVtbl *>(l->lpVtbl); }
 
-// Stops the host's timer and descriptor callbacks for this view.
+void destroy_view(VST3View *v);
+
+// A reference on the whole view for the length of a call that may hand the
+// host its last one (unregistering our handlers, calling into the editor):
+// the view is freed, if at all, when the call is done with it.
+struct keep_alive {
+  VST3View *v;
+  explicit keep_alive(VST3View *view) : v(view->dying ? nullptr : view) {
+    if (v) v->lifetime.fetch_add(1, std::memory_order_relaxed);
+  }
+  ~keep_alive() {
+    if (v && v->lifetime.fetch_sub(1, std::memory_order_acq_rel) == 1) destroy_view(v);
+  }
+  keep_alive(const keep_alive &) = delete;
+  keep_alive &operator=(const keep_alive &) = delete;
+};
+
+// Stops the host's timer and descriptor callbacks for this view. The fields
+// are cleared before the host is called: unregistering may drop the host's
+// last reference and re-enter the teardown.
 void leave_run_loop(VST3View *v) {
-  if (!v->runloop) return;
-  if (v->timer_registered) loop_vtbl(v->runloop)->unregisterTimer(v->runloop, reinterpret_cast<FUnknown *>(&v->timer));
-  if (v->events_registered)
-    loop_vtbl(v->runloop)->unregisterEventHandler(v->runloop, reinterpret_cast<FUnknown *>(&v->events));
-  v->timer_registered = v->events_registered = false;
-  v->runloop->lpVtbl->release(v->runloop);
+  FUnknown *loop = v->runloop;
+  if (!loop) return;
+  keep_alive hold(v);
+  const bool timer = v->timer_registered, events = v->events_registered;
   v->runloop = nullptr;
+  v->timer_registered = v->events_registered = false;
+  if (timer) loop_vtbl(loop)->unregisterTimer(loop, reinterpret_cast<FUnknown *>(&v->timer));
+  if (events) loop_vtbl(loop)->unregisterEventHandler(loop, reinterpret_cast<FUnknown *>(&v->events));
+  loop->lpVtbl->release(loop);
 }
 
+// Destroying the editor hides and detaches it as well; the window may already
+// be gone with the host's container, so nothing else is asked of it first.
 void close_editor(VST3View *v) {
-  void *gui = v->userGUI;
   leave_run_loop(v);
+  void *gui = v->userGUI;
   if (!gui) return;
   v->userGUI = nullptr;
-  koppel_setVisible(gui, false);
-  koppel_setParent(gui, 0);
+  if (v->busy > 0) {  // a call into this editor is still on the stack
+    koppel_setVisible(gui, false);
+    koppel_setParent(gui, 0);
+    v->doomed_gui = gui;
+    return;
+  }
   koppel_destroyGUI(gui);
 }
 
+// Wraps every call that runs the editor (ticks, input, resizing).
+struct editor_call {
+  keep_alive hold;
+  VST3View *v;
+  explicit editor_call(VST3View *view) : hold(view), v(view) { v->busy++; }
+  ~editor_call() {
+    if (--v->busy == 0 && v->doomed_gui) {
+      void *gui = v->doomed_gui;
+      v->doomed_gui = nullptr;
+      koppel_destroyGUI(gui);
+    }
+  }
+  editor_call(const editor_call &) = delete;
+  editor_call &operator=(const editor_call &) = delete;
+};
+
 void destroy_view(VST3View *v) {
+  v->dying = true;
   close_editor(v);
-  if (v->slot) *v->slot = nullptr;
+  if (v->slot && *v->slot == v) *v->slot = nullptr;
   FUnknown *controller = v->controller;
   v->~VST3View();
   ::operator delete(v);
   if (controller) controller->lpVtbl->release(controller);
+}
+
+// The host let go of the view (and its content-scale part): the editor stops
+// now, even if the host never called removed(); the run loop's references
+// then keep only an empty shell until it drops them.
+void host_released(VST3View *v) {
+  if (v->closed || v->view.refcounter.load() > 0 || v->scale.refcounter.load() > 0) return;
+  v->closed = true;
+  close_editor(v);
+  if (v->slot && *v->slot == v) *v->slot = nullptr;  // a new view may be made
+  v->slot = nullptr;
 }
 
 template <class Vtbl>
@@ -96,6 +159,14 @@ uint32_t add_ref(VST3View *v, part<Vtbl> &p) {
 template <class Vtbl>
 uint32_t release(VST3View *v, part<Vtbl> &p) {
   return part_release(p.refcounter, v->lifetime, [v] { destroy_view(v); });
+}
+// The parts the host holds: their last release closes the editor first.
+template <class Vtbl>
+uint32_t host_release(VST3View *v, part<Vtbl> &p) {
+  keep_alive hold(v);
+  const uint32_t n = release(v, p);
+  if (n == 0) host_released(v);
+  return n;
 }
 
 tresult query(VST3View *v, const TUID iid, void **obj) {
@@ -116,7 +187,7 @@ tresult query(VST3View *v, const TUID iid, void **obj) {
 // IPlugView.
 tresult VST3_CALL view_query(void *s, const TUID iid, void **obj) { return query(from_view(s), iid, obj); }
 uint32_t VST3_CALL view_add_ref(void *s) { return add_ref(from_view(s), from_view(s)->view); }
-uint32_t VST3_CALL view_release(void *s) { return release(from_view(s), from_view(s)->view); }
+uint32_t VST3_CALL view_release(void *s) { return host_release(from_view(s), from_view(s)->view); }
 
 tresult VST3_CALL view_platform(void *, const char *type) {
   return (type && !std::strcmp(type, kPlatformType)) ? kResultOk : kResultFalse;
@@ -147,7 +218,15 @@ bool join_run_loop(VST3View *v) {
 
 tresult VST3_CALL view_attached(void *s, void *parent, const char *type) {
   VST3View *v = from_view(s);
-  if (!v->userGUI || !parent || view_platform(s, type) != kResultOk) return kResultFalse;
+  if (!parent || view_platform(s, type) != kResultOk) return kResultFalse;
+  if (!v->userGUI && v->plugin && !v->closed) {
+    v->userGUI = koppel_createGUI(v->host, v->plugin);
+    uint32_t w = 0, h = 0;
+    koppel_getSize(v->userGUI, &w, &h);
+    if (v->userGUI && (int32_t(w) != v->desired_width || int32_t(h) != v->desired_height))
+      koppel_setSize(v->userGUI, uint32_t(v->desired_width), uint32_t(v->desired_height));
+  }
+  if (!v->userGUI) return kResultFalse;  // no window can be made here
   leave_run_loop(v);
   if (!join_run_loop(v)) return kResultFalse;  // nothing would draw: no editor rather than a dead one
   koppel_setParent(v->userGUI, reinterpret_cast<uintptr_t>(parent));
@@ -189,6 +268,8 @@ uint32_t modifiers(int16_t m) {
 
 tresult host_key(void *s, bool down, char16_t key, int16_t code, int16_t mods) {
   VST3View *v = from_view(s);
+  if (!v->userGUI) return kResultFalse;
+  editor_call call(v);
   const bool used = koppel_guiOnHostKey(v->userGUI, down, uint32_t(key), virtual_key(key, code), modifiers(mods));
   return used ? kResultTrue : kResultFalse;
 }
@@ -215,7 +296,9 @@ tresult VST3_CALL view_on_size(void *s, ViewRect *r) {
   const int32_t w = r->right - r->left, h = r->bottom - r->top;
   if (w < 0 || h < 0) return kInvalidArgument;
   if (!v->frame && (w != v->desired_width || h != v->desired_height)) return kResultFalse;
-  if (!koppel_setSize(v->userGUI, uint32_t(w), uint32_t(h))) return kResultFalse;
+  if (!v->userGUI) return kResultFalse;
+  editor_call call(v);
+  if (!koppel_setSize(v->userGUI, uint32_t(w), uint32_t(h)) || !v->userGUI) return kResultFalse;
   uint32_t aw = uint32_t(w), ah = uint32_t(h);
   koppel_getSize(v->userGUI, &aw, &ah);
   v->desired_width = int32_t(aw), v->desired_height = int32_t(ah);
@@ -238,7 +321,15 @@ tresult VST3_CALL view_check_size(void *s, ViewRect *r) {
     return kInvalidArgument;
   }
   uint32_t w = uint32_t(r->right - r->left > 0 ? r->right - r->left : 0), h = uint32_t(r->bottom - r->top);
-  koppel_checkSize(v->userGUI, &w, &h);
+  if (v->userGUI) {
+    koppel_checkSize(v->userGUI, &w, &h);
+  } else {  // no window yet: the editor's limits still hold
+    PWGetInfo info{};
+    info.type = PW_INFO_CONSTRAIN_SIZE;
+    info.constrain_size.width = w, info.constrain_size.height = h;
+    pw_get_info(&info);
+    w = info.constrain_size.width, h = info.constrain_size.height;
+  }
   r->right = r->left + int32_t(w);
   r->bottom = r->top + int32_t(h);
   v->desired_width = int32_t(w), v->desired_height = int32_t(h);
@@ -252,9 +343,10 @@ const IPlugViewVtbl kViewVtbl = {{view_query, view_add_ref, view_release}, view_
 // IPlugViewContentScaleSupport.
 tresult VST3_CALL scale_query(void *s, const TUID iid, void **obj) { return query(from_scale(s), iid, obj); }
 uint32_t VST3_CALL scale_add_ref(void *s) { return add_ref(from_scale(s), from_scale(s)->scale); }
-uint32_t VST3_CALL scale_release(void *s) { return release(from_scale(s), from_scale(s)->scale); }
+uint32_t VST3_CALL scale_release(void *s) { return host_release(from_scale(s), from_scale(s)->scale); }
 tresult VST3_CALL scale_set(void *s, float factor) {
   VST3View *v = from_scale(s);
+  editor_call call(v);
   koppel_setScaleFactor(v->userGUI, factor);
   uint32_t w = uint32_t(v->desired_width), h = uint32_t(v->desired_height);
   koppel_getSize(v->userGUI, &w, &h);
@@ -288,11 +380,15 @@ using events_glue = handler_glue<IEventHandlerVtbl, from_events, &VST3View::even
 
 void VST3_CALL on_timer(void *s) {
   VST3View *v = from_timer(s);
-  if (v->userGUI && v->timer_registered) koppel_guiOnTimer(v->userGUI);
+  if (!v->userGUI || !v->timer_registered) return;
+  editor_call call(v);
+  koppel_guiOnTimer(v->userGUI);
 }
 void VST3_CALL on_fd(void *s, int) {
   VST3View *v = from_events(s);
-  if (v->userGUI && v->events_registered) koppel_guiOnFileDescriptor(v->userGUI);
+  if (!v->userGUI || !v->events_registered) return;
+  editor_call call(v);
+  koppel_guiOnFileDescriptor(v->userGUI);
 }
 const ITimerHandlerVtbl kTimerVtbl = {{timer_glue::query, timer_glue::ref, timer_glue::unref}, on_timer};
 const IEventHandlerVtbl kEventsVtbl = {{events_glue::query, events_glue::ref, events_glue::unref}, on_fd};
@@ -312,12 +408,14 @@ FUnknown *vst3_view_create(KoppelHostContext *host, TarvelonKoppelPlugin *plugin
   v->host = host;
   v->plugin = plugin;
   v->slot = slot;
+  // Without a display (a host loading a session on a headless machine) the
+  // view still exists: attached() makes the window, or fails cleanly.
   v->userGUI = koppel_createGUI(host, plugin);
-  if (!v->userGUI) {  // no display or no window layer: the host shows its own controls
-    delete v;
-    return nullptr;
-  }
-  uint32_t w = 0, h = 0;
+  PWGetInfo info{};
+  info.type = PW_INFO_INIT_SIZE;
+  info.init_size.plugin = plugin;
+  pw_get_info(&info);
+  uint32_t w = info.init_size.width, h = info.init_size.height;
   koppel_getSize(v->userGUI, &w, &h);
   v->desired_width = int32_t(w), v->desired_height = int32_t(h);
   v->controller = controller;

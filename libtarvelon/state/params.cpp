@@ -78,8 +78,8 @@ void tarvelon_define_plugin_params(inst_t *ci) noexcept {
   }
 }
 
-void tarvelon_set_horizontal_zoom(inst_t *ci, double z, double p) noexcept {
-  if (!ci) return;
+namespace {
+tarvelon_hview_t make_hview(double z, double p) {
   double hz = 1.0, span = 0.0;
   if (z >= 1.0 && z <= 10.0) {
     hz = 1.0 / z;
@@ -89,7 +89,26 @@ void tarvelon_set_horizontal_zoom(inst_t *ci, double z, double p) noexcept {
   const double L = tv::kLn1000, F = tv::kLn20;
   const double zmin = std::exp(span * p * L + F);
   const double zmax = std::exp(hz * L + F + span * p * L);
-  ci->hview.store(tarvelon_hview_t{hz, p, zmin, zmax, (std::log(zmin) - F) / L, (std::log(zmax) - F) / L});
+  return tarvelon_hview_t{hz, p, zmin, zmax, (std::log(zmin) - F) / L, (std::log(zmax) - F) / L};
+}
+}  // namespace
+
+// Automation writes this on the audio thread while the editor may be writing
+// it too: a writer never waits for another, it leaves its value owed instead,
+// and whoever publishes next (a writer, the next block, the next frame)
+// publishes the view the parameters give by then.
+void tarvelon_set_horizontal_zoom(inst_t *ci, double z, double p) noexcept {
+  if (!ci) return;
+  if (ci->hview.try_store(make_hview(z, p))) tarvelon_publish_owed_horizontal_view(ci);
+}
+
+void tarvelon_publish_owed_horizontal_view(inst_t *ci) noexcept {
+  if (!ci) return;
+  // Each round either publishes or finds another writer, which takes it over.
+  while (ci->hview.take_owed())
+    if (!ci->hview.try_store(make_hview(tarvelon_host_get_param_value(ci, TV_PARAM_HOR_ZOOM),
+                                        tarvelon_host_get_param_value(ci, TV_PARAM_HOR_POSITION))))
+      break;
 }
 
 void tarvelon_on_param_change(inst_t *ci, int32_t id) noexcept {

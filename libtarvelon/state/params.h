@@ -51,8 +51,12 @@ void tarvelon_on_param_change(inst_t *ci, int32_t id) noexcept;
 // [GUI thread] no allocation; the host may report the edit
 void tarvelon_set_knob_value(inst_t *ci, double value, int32_t param_id, int32_t ctrl_id) noexcept;
 // Publishes the visible frequency window as one whole record. [any thread]
-// no allocation; spins only while another thread publishes
+// no allocation, never waits: while another thread publishes, the value is
+// owed and published from the parameters later
 void tarvelon_set_horizontal_zoom(inst_t *ci, double hzoom_param, double zoomc_param) noexcept;
+// [any thread, never waits] Publishes the view the parameters give now when a
+// writer found the record busy; the audio thread calls it at each block.
+void tarvelon_publish_owed_horizontal_view(inst_t *ci) noexcept;
 // The display values from parameter values, at creation. [main thread] no allocation
 void tarvelon_init_runtime_param_values(inst_t *ci, int32_t colscheme, double colgain, double gamma,
                                         double vzoom_param, double hzoom_param, double zoomc_param) noexcept;

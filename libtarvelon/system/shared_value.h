@@ -50,9 +50,13 @@ class publish_flag {
 };
 
 // A small record several threads write now and then and readers need whole:
-// a sequence lock over atomic words. Readers never block writers; they retry
-// while a write is in progress. Writers exclude each other with a spin flag
-// (writes are rare and short).
+// two copies, each under a sequence count, and the index of the last one
+// written. A writer fills the copy readers are not directed to and then points
+// them at it, so a writer pre-empted half-way holds up nobody: readers retry
+// only when a writer completed a copy during their read. Writers exclude each
+// other with a flag; the audio thread takes it only with try_store, which never
+// waits: when another writer holds it the value is owed, and the caller
+// publishes again from its sources later (the next block).
 template <class T>
 class seqlocked {
   static_assert(std::is_trivially_copyable_v<T> && sizeof(T) % 8 == 0);
@@ -60,33 +64,67 @@ class seqlocked {
 
  public:
   seqlocked() noexcept { store(T{}); }
+
+  // [editor and main threads] May wait for another writer's few stores.
   void store(const T &v) noexcept {
-    uint64_t w[kWords];
-    std::memcpy(w, &v, sizeof w);
     while (writer_.test_and_set(std::memory_order_acquire)) {
     }
-    seq_.fetch_add(1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    for (size_t i = 0; i < kWords; i++) words_[i].store(w[i], std::memory_order_relaxed);
-    seq_.fetch_add(1, std::memory_order_release);
-    writer_.clear(std::memory_order_release);
+    write(v);
   }
+  // [any thread, never waits] false when another writer holds the record:
+  // nothing is stored and owed() reports it until take_owed().
+  bool try_store(const T &v) noexcept {
+    if (writer_.test_and_set(std::memory_order_acquire)) {
+      owed_.store(true, std::memory_order_relaxed);
+      return false;
+    }
+    write(v);
+    return true;
+  }
+  bool owed() const noexcept { return owed_.load(std::memory_order_relaxed); }
+  bool take_owed() noexcept { return owed_.exchange(false, std::memory_order_relaxed); }
+
+  // [any thread] Never waits for a writer that stopped half-way.
   T load() const noexcept {
     uint64_t w[kWords];
     for (;;) {
-      const uint32_t s1 = seq_.load(std::memory_order_acquire);
-      if (s1 & 1u) continue;
-      for (size_t i = 0; i < kWords; i++) w[i] = words_[i].load(std::memory_order_relaxed);
+      const copy &c = copies_[current_.load(std::memory_order_acquire)];
+      const uint32_t s1 = c.seq.load(std::memory_order_acquire);
+      if (s1 & 1u) continue;  // a writer went round both copies meanwhile
+      for (size_t i = 0; i < kWords; i++) w[i] = c.words[i].load(std::memory_order_relaxed);
       std::atomic_thread_fence(std::memory_order_acquire);
-      if (seq_.load(std::memory_order_relaxed) == s1) break;
+      if (c.seq.load(std::memory_order_relaxed) == s1) break;
     }
     T v;
     std::memcpy(&v, w, sizeof v);
     return v;
   }
 
+  // For tests: holds the writer's flag as a pre-empted writer would.
+  bool hold_writer() noexcept { return !writer_.test_and_set(std::memory_order_acquire); }
+  void release_writer() noexcept { writer_.clear(std::memory_order_release); }
+
  private:
-  std::atomic<uint32_t> seq_{0};
-  std::atomic<uint64_t> words_[kWords]{};
+  struct copy {
+    std::atomic<uint32_t> seq{0};
+    std::atomic<uint64_t> words[kWords]{};
+  };
+  // [writer flag held] Fills the idle copy, then directs readers to it.
+  void write(const T &v) noexcept {
+    uint64_t w[kWords];
+    std::memcpy(w, &v, sizeof w);
+    const uint32_t next = current_.load(std::memory_order_relaxed) ^ 1u;
+    copy &c = copies_[next];
+    c.seq.fetch_add(1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    for (size_t i = 0; i < kWords; i++) c.words[i].store(w[i], std::memory_order_relaxed);
+    c.seq.fetch_add(1, std::memory_order_release);
+    current_.store(next, std::memory_order_release);
+    writer_.clear(std::memory_order_release);
+  }
+
+  copy copies_[2];
+  std::atomic<uint32_t> current_{0};
+  std::atomic<bool> owed_{false};
   mutable std::atomic_flag writer_ = ATOMIC_FLAG_INIT;
 };

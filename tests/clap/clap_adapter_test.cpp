@@ -327,3 +327,58 @@ TEST(ClapProcess, LongSilenceLetsTheHostSleepAndSoundWakesIt) {
   EXPECT_LE(blocks, 6) << "silence is recognised soon after the latency and one transform block";
   EXPECT_EQ(clap_run_block(a.host.plugin, 512, sound.ch, out.ch, 2, true, nullptr, nullptr), CLAP_PROCESS_CONTINUE);
 }
+
+// An undo reports every parameter; fifty of them before the host collects
+// must reach it whole: gestures balanced, one per parameter, each carrying
+// the plug-in's current value, whatever the burst.
+TEST(ClapParams, EditorEditsCoalescePerParameterAndGesturesStayBalanced) {
+  active_plugin a;
+  TarvelonKoppelPlugin *p = koppel_clap_user_plugin(a.host.plugin);
+  p->notifyHost = 1;
+  for (int round = 0; round < 50; round++)
+    for (uint32_t id = 0; id < kKoppelParamCount; id++) {
+      double lo = 0, hi = 0;
+      koppel_getParameterRange(p, id, &lo, &hi);
+      tarvelon_koppel_set_parameter_value(p, id, lo + (hi - lo) * double((round * 3 + int(id)) % 8) / 7.0, false,
+                                          param_origin::user);
+    }
+  p->notifyHost = 0;
+  clap_event_list in, out;
+  a.host.params->flush(a.host.plugin, &in.in, &out.out);
+  ASSERT_EQ(out.events.size(), 3u * kKoppelParamCount);
+  std::vector<int> seen(kKoppelParamCount, 0);
+  for (size_t i = 0; i + 2 < out.events.size(); i += 3) {
+    const auto *b = reinterpret_cast<const clap_event_param_gesture_t *>(out.events[i].data());
+    const auto *v = reinterpret_cast<const clap_event_param_value_t *>(out.events[i + 1].data());
+    const auto *e = reinterpret_cast<const clap_event_param_gesture_t *>(out.events[i + 2].data());
+    ASSERT_EQ(b->header.type, CLAP_EVENT_PARAM_GESTURE_BEGIN);
+    ASSERT_EQ(v->header.type, CLAP_EVENT_PARAM_VALUE);
+    ASSERT_EQ(e->header.type, CLAP_EVENT_PARAM_GESTURE_END);
+    ASSERT_LT(b->param_id, kKoppelParamCount);
+    EXPECT_EQ(v->param_id, b->param_id);
+    EXPECT_EQ(e->param_id, b->param_id);
+    EXPECT_EQ(v->value, a.value(b->param_id)) << "parameter " << b->param_id;
+    seen[b->param_id]++;
+  }
+  for (uint32_t id = 0; id < kKoppelParamCount; id++) EXPECT_EQ(seen[id], 1) << "parameter " << id;
+  clap_event_list again;
+  a.host.params->flush(a.host.plugin, &in.in, &again.out);
+  EXPECT_TRUE(again.events.empty()) << "nothing is sent twice";
+}
+
+// A host whose output list is full takes nothing: the edit stays pending and
+// goes out whole at the next flush.
+TEST(ClapParams, AnEditTheHostHasNoRoomForWaitsForTheNextFlush) {
+  active_plugin a;
+  TarvelonKoppelPlugin *p = koppel_clap_user_plugin(a.host.plugin);
+  tarvelon_koppel_set_knob_native_value(p, 1, 5.0);
+  clap_output_events_t full{};
+  full.try_push = [](const clap_output_events_t *, const clap_event_header_t *) { return false; };
+  clap_event_list in, out;
+  a.host.params->flush(a.host.plugin, &in.in, &full);
+  a.host.params->flush(a.host.plugin, &in.in, &out.out);
+  ASSERT_EQ(out.events.size(), 3u);
+  const auto values = out.of_type<clap_event_param_value_t>(CLAP_EVENT_PARAM_VALUE);
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0]->value, 5.0);
+}

@@ -10,7 +10,10 @@ const clap_host_latency_t kLatency = {[](const clap_host_t *h) { H(h)->record("l
 const clap_host_params_t kParams = {
     [](const clap_host_t *h, uint32_t) { H(h)->record("params.rescan"); },
     [](const clap_host_t *h, clap_id, uint32_t) { H(h)->record("params.clear"); },
-    [](const clap_host_t *h) { H(h)->record("params.request_flush"); },
+    [](const clap_host_t *h) {
+      H(h)->record("params.request_flush");
+      if (H(h)->on_request_flush) H(h)->on_request_flush();
+    },
 };
 const clap_host_audio_ports_t kPorts = {
     [](const clap_host_t *, uint32_t) { return true; },

@@ -2,6 +2,7 @@
 // every host call with the thread it came from, and builds process blocks.
 #pragma once
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -44,6 +45,8 @@ class clap_test_host {
   bool offer_run_loop = true;
   gui_loop loop;
   std::vector<std::pair<uint32_t, uint32_t>> resize_requests;
+  // A host's reaction inside its request_flush (flushing at once, closing the editor...).
+  std::function<void()> on_request_flush;
 
  private:
   const clap_plugin_entry_t *entry_;

@@ -70,6 +70,7 @@ const IComponentHandlerVtbl kHandler = {
     },
     [](void *s, ParamID id) -> tresult {
       record(s, "endEdit", id, 0);
+      if (self<component_handler>(s)->on_end) self<component_handler>(s)->on_end();
       return kResultOk;
     },
     [](void *s, int32_t flags) -> tresult {

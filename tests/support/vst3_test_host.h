@@ -48,7 +48,7 @@ struct component_handler {
   std::atomic<int> refs{1};
   std::mutex mutex;
   std::vector<handler_call> calls;
-  std::function<void()> on_perform;
+  std::function<void()> on_perform, on_end;  // a host's reaction inside the call
   component_handler();
   int count(const std::string &what);
 };

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <cstring>
 #include <atomic>
 #include <thread>
@@ -353,3 +356,74 @@ TEST(Vst3Process, LongSilenceSetsTheOutputSilenceFlags) {
   p.process(512, sound.ch, 2, out.ch, 2, true);
   EXPECT_EQ(p.last_output_silence_flags(), 0u);
 }
+
+// Hosts reset a plug-in (after a transport jump) by stopping processing and
+// deactivating, then activating and starting again; some only stop and
+// restart processing. Either way the old position must not play at the new
+// one: silence in gives exact zeros out from the first sample after.
+TEST(Vst3Process, ReactivationForgetsAudioInFlight) {
+  struct step {
+    bool deactivate;
+  };
+  for (const step s : {step{true}, step{false}}) {
+    instance p(the_module());
+    p.setup(44100.0, 512);
+    stereo noise(512), silence(512), out(512);
+    uint32_t seed = 12345;
+    double loudest = 0.0;
+    for (int block = 0; block < 4; block++) {
+      for (size_t i = 0; i < 512; i++) {
+        seed = seed * 1664525u + 1013904223u;
+        noise.l[i] = noise.r[i] = (double(seed >> 8) / double(1u << 24) - 0.5) * 0.5;  // ±0.25
+      }
+      p.process(512, noise.ch, 2, out.ch, 2, true);
+      for (double v : out.l) loudest = std::max(loudest, std::fabs(v));
+    }
+    ASSERT_GT(loudest, 0.05) << "audio is in flight before the reset";
+    p.proc()->setProcessing(p.processor, 0);
+    if (s.deactivate) {
+      p.comp()->setActive(p.component, 0);
+      p.comp()->setActive(p.component, 1);
+    }
+    p.proc()->setProcessing(p.processor, 1);
+    for (int block = 0; block < 6; block++) {
+      p.process(512, silence.ch, 2, out.ch, 2, true);
+      for (size_t i = 0; i < 512; i++) {
+        ASSERT_EQ(out.l[i], 0.0) << (s.deactivate ? "reactivated" : "restarted") << ", block " << block << " sample " << i;
+        ASSERT_EQ(out.r[i], 0.0);
+      }
+    }
+  }
+}
+
+#ifndef _WIN32  // a display is an X11 matter
+// A host may create the view while it loads a session on a machine without a
+// display: the view exists (so the load goes on) and only attaching fails.
+TEST(Vst3View, WithoutADisplayTheViewExistsAndAttachingFailsCleanly) {
+  const char *display = std::getenv("DISPLAY");
+  const std::string saved = display ? display : "";
+  for (const char *value : {static_cast<const char *>(nullptr), ":9999"}) {
+    if (value) setenv("DISPLAY", value, 1);
+    else unsetenv("DISPLAY");
+    instance p(the_module());
+    FUnknown *view = p.ctrl()->createView(p.controller, "editor");
+    ASSERT_NE(view, nullptr) << (value ? value : "DISPLAY unset");
+    const auto *v = reinterpret_cast<const IPlugViewVtbl *>(view->lpVtbl);
+    ViewRect r{};
+    EXPECT_EQ(v->getSize(view, &r), kResultOk);
+    EXPECT_EQ(r.right - r.left, 1060);
+    EXPECT_EQ(r.bottom - r.top, 566);
+    r = ViewRect{0, 0, 100, 100};
+    EXPECT_EQ(v->checkSizeConstraint(view, &r), kResultOk);
+    EXPECT_EQ(r.right, 780) << "the editor's limits hold without a window";
+    EXPECT_EQ(v->attached(view, reinterpret_cast<void *>(uintptr_t(0x1234)), "X11EmbedWindowID"), kResultFalse);
+    EXPECT_EQ(v->removed(view), kResultOk);
+    EXPECT_EQ(view->lpVtbl->release(view), 0u);
+    FUnknown *again = p.ctrl()->createView(p.controller, "editor");
+    ASSERT_NE(again, nullptr) << "a released view makes room for a new one";
+    again->lpVtbl->release(again);
+  }
+  if (display) setenv("DISPLAY", saved.c_str(), 1);
+  else unsetenv("DISPLAY");
+}
+#endif

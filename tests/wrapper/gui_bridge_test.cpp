@@ -486,3 +486,30 @@ TEST(GuiBridge, AKnobDragAtTwoTimesTurnsAsFarAsHalfTheDragAtOneTimes) {
   EXPECT_NE(one.param(19), c0);
   EXPECT_EQ(two.param(19), one.param(19));
 }
+
+// A host that closes the editor when it hears an edit: the reports go out at
+// the frame's last unlock, before the frame is presented. The rest of that
+// frame must not reach the closed editor's window, and the record is freed
+// once the frame is done.
+TEST(GuiBridge, AnEditorClosedByTheHostInsideItsFrameIsFreedAfterIt) {
+  bridge b;
+  const int band = b.first_band_on();
+  ASSERT_GE(band, 0);
+  const eq_t e0 = b.ci()->equ[band];
+  int closes = 0;
+  b.t.host.on_send = [&](const KoppelEvent &) {
+    if (!b.g) return;
+    closes++;
+    pw_destroy_gui(b.g);
+    b.g = nullptr;
+    EXPECT_EQ(b.t.p->gui, nullptr) << "the plug-in forgets its editor at once";
+  };
+  b.drag(float(e0.x), float(e0.y), float(e0.x + 40), float(e0.y - 30));  // ticks a null editor once closed
+  b.t.host.on_send = nullptr;
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(b.ci()->editor_users, 0) << "the editor's rasters are freed";
+  // The plug-in takes a new editor afterwards.
+  b.g = static_cast<TarvelonKoppelGui *>(pw_create_gui(b.t.p, nullptr));
+  pw_tick(b.g);
+  EXPECT_EQ(b.t.p->gui, b.g);
+}

@@ -12,6 +12,7 @@
 #include "state/undo.h"
 #include "support/fake_adapter.h"
 #include "system/inst.h"
+#include "vl_mutex.h"
 
 namespace {
 std::string value_text(TarvelonKoppelPlugin *p, uint32_t id, double v) {
@@ -196,4 +197,66 @@ TEST(WrapperParams, EditsRaisedUnderACoreLockAreSentAfterItInOrder) {
     if (t.host.sent[i + 1].parameter.id == 17) saw_gain = t.host.sent[i + 1].parameter.value == 0.0;
   }
   EXPECT_TRUE(saw_gain) << "the undone Overall Gain reached the host";
+}
+
+// An undo reports every parameter while the core holds its lock; forty of
+// them behind one stall must still leave the host with the plug-in's values:
+// one whole gesture per parameter, carrying its latest value.
+TEST(WrapperParams, ReportsQueuedUnderACoreLockCoalesceAndNoneIsLost) {
+  test_plugin t;
+  t.p->notifyHost = 1;
+  {
+    vl_lock_guard lock(t.p->ci->proc_reinit_sem);
+    for (int round = 0; round < 40; round++)
+      for (uint32_t id = 0; id < kKoppelParamCount; id++) {
+        double lo = 0, hi = 0;
+        koppel_getParameterRange(t.p, id, &lo, &hi);
+        tarvelon_koppel_set_parameter_value(t.p, id, lo + (hi - lo) * double((round * 7 + int(id)) % 10) / 9.0, false,
+                                            param_origin::user);
+      }
+    EXPECT_TRUE(t.host.sent.empty()) << "nothing goes out under the lock";
+  }
+  ASSERT_EQ(t.host.sent.size(), 3u * kKoppelParamCount) << "one gesture per parameter";
+  std::vector<int> seen(kKoppelParamCount, 0);
+  for (size_t i = 0; i + 2 < t.host.sent.size(); i += 3) {
+    const uint32_t id = t.host.sent[i].parameter.id;
+    ASSERT_LT(id, kKoppelParamCount);
+    EXPECT_EQ(t.host.sent[i].type, uint32_t(KOPPEL_EVENT_PARAM_CHANGE_BEGIN));
+    EXPECT_EQ(t.host.sent[i + 1].type, uint32_t(KOPPEL_EVENT_PARAM_CHANGE_UPDATE));
+    EXPECT_EQ(t.host.sent[i + 2].type, uint32_t(KOPPEL_EVENT_PARAM_CHANGE_END));
+    EXPECT_EQ(t.host.sent[i + 1].parameter.id, id);
+    EXPECT_EQ(t.host.sent[i + 2].parameter.id, id);
+    EXPECT_EQ(t.host.sent[i + 1].parameter.value, koppel_getParameterValue(t.p, id)) << "parameter " << id;
+    seen[id]++;
+  }
+  for (uint32_t id = 0; id < kKoppelParamCount; id++) EXPECT_EQ(seen[id], 1) << "parameter " << id;
+}
+
+// Automation of "Hor. Zoom" publishes the visible window on the audio thread.
+// When the editor's writer is stopped half-way through publishing it (the
+// scheduler pre-empted it), the audio thread must not wait for it: the block
+// finishes, and the next one publishes the automated view.
+TEST(WrapperThreads, AutomatedZoomNeverWaitsForTheEditorsWriter) {
+  test_plugin t;
+  koppel_setSampleRateAndBlockSize(t.p, 44100.0, 64);
+  std::vector<float> l(64), r(64), ol(64), orr(64);
+  void *in[2] = {l.data(), r.data()}, *out[2] = {ol.data(), orr.data()};
+  ASSERT_TRUE(t.p->ci->hview.hold_writer());
+  std::atomic<bool> done{false};
+  std::thread audio([&] {
+    fake_block b(64, false, in, 2, out, 2);
+    b.add_param(10, 26, 4.0);  // Hor. Zoom
+    koppel_process(t.p, &b.ctx);
+    done = true;
+  });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done.load() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const bool finished = done.load();
+  t.p->ci->hview.release_writer();  // the editor runs again
+  audio.join();
+  EXPECT_TRUE(finished) << "the audio thread waited for the editor's writer";
+  EXPECT_EQ(koppel_getParameterValue(t.p, 26), 4.0);
+  fake_block next(64, false, in, 2, out, 2);
+  koppel_process(t.p, &next.ctx);
+  EXPECT_DOUBLE_EQ(t.p->ci->hview.load().hzoom, 0.25) << "the next block published the automated view";
 }

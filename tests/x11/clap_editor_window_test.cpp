@@ -472,3 +472,116 @@ TEST(X11Editor, AnXftDpiOf192OpensTheEditorAtTwoTimes) {
                     reinterpret_cast<const unsigned char *>(saved.data()), int(saved.size()));
   XSync(x.dpy, False);
 }
+
+namespace {
+int g_x_errors = 0;
+int count_x_error(Display *, XErrorEvent *) {
+  g_x_errors++;
+  return 0;
+}
+// A host with an X error handler of its own (as toolkits install one).
+struct lenient_x_errors {
+  XErrorHandler previous = XSetErrorHandler(count_x_error);
+  ~lenient_x_errors() { XSetErrorHandler(previous); }
+};
+
+// Presses band 2 and drags it through the server while serving the host's
+// loop; returns false when the band is not where the core drew it.
+bool drag_band(x11_harness &x, clap_editor &e) {
+  const Window win = editor_window(x);
+  const inst_t *ci = e.core_plugin()->ci;
+  if (!win || !ci->equ[2].on) return false;
+  const int bx = int(ci->equ[2].x), by = int(ci->equ[2].y);
+  x.move_to(win, bx, by);
+  e.host.loop.run_for(40);
+  x.button(1, true);
+  e.host.loop.run_for(40);
+  for (int i = 1; i <= 12; i++) {
+    x.move_to(x.parent, bx + 5 * i, by - 4 * i);  // the editor (at 0, 0) may be gone by now
+    e.host.loop.run_for(20);
+  }
+  x.button(1, false);
+  e.host.loop.run_for(60);
+  return true;
+}
+}  // namespace
+
+// A host that answers request_flush by closing the editor (our frame has not
+// finished presenting yet): the process goes on, the editor leaves the host's
+// loop at once, and a new editor opens afterwards.
+TEST(X11Editor, GuiDestroyInsideRequestFlushDuringADragIsSafe) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  clap_editor e;
+  ASSERT_TRUE(e.create_and_open(x.parent));
+  e.host.loop.run_for(100);
+  int closes = 0;
+  e.host.on_request_flush = [&] {
+    if (!e.open) return;
+    closes++;
+    e.host.gui->destroy(e.host.plugin);
+    e.open = false;
+    EXPECT_TRUE(e.host.loop.timers.empty()) << "the timer is gone when destroy returns";
+    EXPECT_TRUE(e.host.loop.watches.empty());
+  };
+  ASSERT_TRUE(drag_band(x, e));
+  e.host.on_request_flush = nullptr;
+  EXPECT_EQ(closes, 1);
+  e.host.loop.run_for(60);
+  EXPECT_TRUE(x.children().empty());
+  EXPECT_EQ(e.core_plugin()->gui, nullptr);
+  EXPECT_EQ(e.core_plugin()->ci->editor_users, 0);
+  ASSERT_TRUE(e.create_and_open(x.parent));
+  e.host.loop.run_for(60);
+  EXPECT_EQ(x.children().size(), 1u);
+  e.close();
+}
+
+// A host that flushes inside request_flush and closes the editor while it
+// handles the gesture it got: the same, from its parameter-edit path.
+TEST(X11Editor, GuiDestroyFromTheHostsParameterEditPathIsSafe) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  clap_editor e;
+  ASSERT_TRUE(e.create_and_open(x.parent));
+  e.host.loop.run_for(100);
+  int gestures = 0;
+  e.host.on_request_flush = [&] {
+    clap_event_list in, out;
+    e.host.params->flush(e.host.plugin, &in.in, &out.out);
+    for (size_t i = 0; i < out.of_type<clap_event_param_gesture_t>(CLAP_EVENT_PARAM_GESTURE_END).size(); i++) {
+      gestures++;
+      if (e.open) e.close();  // hide, then destroy, as a host does
+    }
+  };
+  ASSERT_TRUE(drag_band(x, e));
+  e.host.on_request_flush = nullptr;
+  EXPECT_GT(gestures, 0);
+  e.host.loop.run_for(60);
+  EXPECT_TRUE(e.host.loop.timers.empty());
+  EXPECT_TRUE(e.host.loop.watches.empty());
+  EXPECT_TRUE(x.children().empty());
+}
+
+// The host destroys its container window first and calls gui.destroy only
+// later: ticks in between find the window gone, and the teardown is clean.
+TEST(X11Editor, TheContainerDestroyedBeforeGuiDestroyIsSurvived) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  lenient_x_errors host_handler;
+  const Window container = XCreateSimpleWindow(x.dpy, x.parent, 0, 0, 1200, 800, 0, 0, 0);
+  XMapWindow(x.dpy, container);
+  XSync(x.dpy, False);
+  clap_editor e;
+  ASSERT_TRUE(e.create_and_open(container));
+  e.host.loop.run_for(60);
+  XDestroyWindow(x.dpy, container);
+  XSync(x.dpy, False);
+  e.host.loop.run_for(100);
+  e.host.gui->destroy(e.host.plugin);
+  e.open = false;
+  EXPECT_TRUE(e.host.loop.timers.empty());
+  EXPECT_TRUE(e.host.loop.watches.empty());
+  EXPECT_EQ(e.core_plugin()->gui, nullptr);
+  e.host.loop.run_for(30);
+}
