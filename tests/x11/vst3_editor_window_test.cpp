@@ -379,3 +379,23 @@ TEST(X11Vst3Editor, TheContainerDestroyedBeforeRemovedIsSurvived) {
   EXPECT_EQ(e.frame.handlers, 0);
   e.frame.loop.run_for(30);
 }
+
+// The host released the view without removed() and then terminates the
+// plug-in: the run loop's references are the view's last ones, and
+// unregistering them must tear the view down exactly once.
+TEST(X11Vst3Editor, AViewReleasedWithoutRemovedThenTerminatedIsTornDownOnce) {
+  x11_harness x;
+  NEED_DISPLAY(x);
+  vst3_editor e;
+  ASSERT_TRUE(e.open(x.parent));
+  e.frame.loop.run_for(60);
+  FUnknown *v = e.view;
+  e.view = nullptr;
+  v->lpVtbl->release(v);
+  e.inst.comp()->terminate(e.inst.component);
+  EXPECT_EQ(e.frame.timers, 0);
+  EXPECT_EQ(e.frame.handlers, 0);
+  EXPECT_EQ(e.frame.loop_object.refs.load(), 1) << "the run loop is released once";
+  EXPECT_TRUE(x.children().empty());
+  e.frame.loop.run_for(30);
+}
