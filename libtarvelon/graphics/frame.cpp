@@ -254,24 +254,68 @@ uint64_t caption_key(const inst_t *ci, recti_t *box) {
 // Composes, overlays and converts the pixels of r, a strip at a time: the
 // panel and picture first, then every knob, light and caption that reaches
 // into the strip, drawn only inside it, as a whole frame would draw them.
-void redraw_rect(inst_t *ci, recti_t r, const tarvelon_band_view_t &view, double light, recti_t caption) {
+// Inside the panel's hole (alpha 0 everywhere) the composite is the picture
+// itself: those pixels convert straight from fb. Empty when the hole is not clean.
+recti_t clean_hole(const inst_t *ci) {
+  const raster_t &panel = ci->finallayout;
+  const recti_t hole = intersect(recti_t{{ci->vx, ci->vy}, {ci->vx + ci->kVW, ci->vy + ci->kVH}},
+                                 recti_t{{0, 0}, {panel.w, panel.h}});
+  if (!panel.l || empty(hole) || panel.w != ci->fb.w || panel.h != ci->fb.h) return recti_t{};
+  for (int32_t y = hole.p0.y; y < hole.p1.y; y++)
+    for (int32_t x = hole.p0.x; x < hole.p1.x; x++)
+      if (panel.l[size_t(y) * size_t(panel.w) + size_t(x)].a) return recti_t{};
+  return hole;
+}
+
+// Composes, overlays and converts the pixels of s: the panel and picture
+// first, then every knob, light and caption that reaches into s, drawn only
+// inside it, as a whole frame would draw them.
+void redraw_piece(inst_t *ci, recti_t s, const tarvelon_band_view_t &view, double light, recti_t caption) {
+  if (empty(s)) return;
   framebuffer_t &target = ci->composite_ctx;
   const raster_t *strip_img = tarvelon_graphics().bknob;
   const int32_t band = std::clamp(ci->selband, 0, 3);
-  const recti_t lbox = light_box(ci);
   vl_current().fb = &target;
+  composite_rect(ci, s);
+  target.clip = s, target.clip_on = 1;
+  for (const knob_slot &k : kKnobs)
+    if (!empty(intersect(ci->frame_knob_box[k.slot], s)))
+      tarvelon_draw_knob(ci, strip_img, k.title, k.slot <= 3 ? k.param + band : k.param, k.slot, view.selband_on);
+  if (light > 0.0 && !empty(intersect(light_box(ci), s))) draw_clip_light(ci, light);
+  if (!empty(intersect(caption, s))) draw_caption(ci, &s);
+  target.clip_on = 0;
+  convert_lrgb_to_g22_rect(1, s.p0.x, s.p0.y, s.p1.x, s.p1.y);
+}
+
+bool overlaid(const inst_t *ci, recti_t r, double light, recti_t lbox, recti_t caption) {
+  for (const knob_slot &k : kKnobs)
+    if (!empty(intersect(ci->frame_knob_box[k.slot], r))) return true;
+  return (light > 0.0 && !empty(intersect(lbox, r))) || !empty(intersect(caption, r));
+}
+
+// The pixels of r a strip at a time, so a strip's pixels are still in cache
+// when the next step reads them. The part of a strip inside the clean hole
+// with nothing drawn over it converts straight from the picture.
+void redraw_rect(inst_t *ci, recti_t r, const tarvelon_band_view_t &view, double light, recti_t caption) {
+  const recti_t lbox = light_box(ci);
+  framebuffer_t direct = ci->fb_ctx;
+  direct.r.srgb = ci->composite.srgb;
   for (int32_t y = r.p0.y; y < r.p1.y; y += kStripRows) {
     const recti_t s{{r.p0.x, y}, {r.p1.x, std::min(r.p1.y, y + kStripRows)}};
-    composite_rect(ci, s);
-    target.clip = s, target.clip_on = 1;
-    for (const knob_slot &k : kKnobs)
-      if (!empty(intersect(ci->frame_knob_box[k.slot], s)))
-        tarvelon_draw_knob(ci, strip_img, k.title, k.slot <= 3 ? k.param + band : k.param, k.slot, view.selband_on);
-    if (light > 0.0 && !empty(intersect(lbox, s))) draw_clip_light(ci, light);
-    if (!empty(intersect(caption, s))) draw_caption(ci, &s);
-    target.clip_on = 0;
-    convert_lrgb_to_g22_rect(1, s.p0.x, s.p0.y, s.p1.x, s.p1.y);
+    const recti_t in = intersect(s, ci->frame_hole);
+    if (empty(in) || overlaid(ci, in, light, lbox, caption) || !direct.r.srgb || direct.r.w != ci->composite.w ||
+        direct.r.h != ci->composite.h) {
+      redraw_piece(ci, s, view, light, caption);
+      continue;
+    }
+    redraw_piece(ci, recti_t{s.p0, {s.p1.x, in.p0.y}}, view, light, caption);
+    redraw_piece(ci, recti_t{{s.p0.x, in.p1.y}, s.p1}, view, light, caption);
+    redraw_piece(ci, recti_t{{s.p0.x, in.p0.y}, {in.p0.x, in.p1.y}}, view, light, caption);
+    redraw_piece(ci, recti_t{{in.p1.x, in.p0.y}, {s.p1.x, in.p1.y}}, view, light, caption);
+    vl_target_scope scope(&direct);
+    convert_lrgb_to_g22_rect(1, in.p0.x, in.p0.y, in.p1.x, in.p1.y);
   }
+  vl_current().fb = &ci->composite_ctx;
 }
 
 void add_dirty(inst_t *ci, recti_t r) {
@@ -315,6 +359,7 @@ void present_changes(inst_t *ci, const tarvelon_band_view_t &view) {
   ci->frame_light_level = light;
   if (full) {
     ci->frame_visual = visual_rect(ci);
+    ci->frame_hole = clean_hole(ci);
     for (const knob_slot &k : kKnobs)
       ci->frame_knob_key[k.slot] = tarvelon_knob_look(ci, strip_img, k.slot <= 3 ? k.param + band : k.param, k.slot,
                                                       view.selband_on, &ci->frame_knob_box[k.slot]);

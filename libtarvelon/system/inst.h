@@ -184,6 +184,7 @@ struct inst_t {
   int32_t frame_full;            // 1: the next frame redoes the whole window
   const void *frame_target;      // the output plane the last frame wrote
   recti_t frame_visual;          // where the picture shows through the panel
+  recti_t frame_hole;            // where it shows alone (panel alpha 0)
   uint64_t frame_knob_key[kTarvelonControlCount];
   recti_t frame_knob_box[kTarvelonControlCount];
   uint64_t frame_caption_key;
