@@ -7,7 +7,6 @@
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "vl_colour.h"
 #include "vl_image.h"
@@ -53,8 +52,11 @@ struct scaled_set {
   double s;
   tarvelon_font_set_t fonts;
 };
-std::vector<scaled_set> g_scaled;  // one per scale asked for, kept until unload
+// One per scale asked for, kept until unload (plain storage: no destructor
+// at exit drops the only pointers to them).
 constexpr size_t kMaxScaledSets = 32;
+scaled_set g_scaled[kMaxScaledSets];
+size_t g_scaled_count = 0;
 
 font_t *sheet_locked(int face, int index) {
   if (index == 0) return face ? g.fbold12 : g.font12;
@@ -141,19 +143,16 @@ tarvelon_font_set_t tarvelon_fonts_for_scale(double s) noexcept {
   if (s == 1.0 || !(s > 0.0) || !std::isfinite(s)) return {g.font12, g.font15, g.fbold12, g.fbold15};
   std::lock_guard<std::mutex> lock(g_mutex);
   const scaled_set *nearest = nullptr;
-  for (const scaled_set &e : g_scaled) {
+  for (size_t i = 0; i < g_scaled_count; i++) {
+    const scaled_set &e = g_scaled[i];
     if (e.s == s) return e.fonts;
     if (!nearest || std::fabs(e.s - s) < std::fabs(nearest->s - s)) nearest = &e;
   }
   // A host that keeps changing the scale gets the nearest set once the cache
   // is full rather than an ever-growing list.
-  if (g_scaled.size() >= kMaxScaledSets && nearest) return nearest->fonts;
-  scaled_set e{s, {view_locked(0, 12.0 * s), view_locked(0, 15.0 * s), view_locked(1, 12.0 * s), view_locked(1, 15.0 * s)}};
-  try {
-    g_scaled.push_back(e);
-  } catch (...) {
-    return {g.font12, g.font15, g.fbold12, g.fbold15};
-  }
+  if (g_scaled_count >= kMaxScaledSets && nearest) return nearest->fonts;
+  scaled_set &e = g_scaled[g_scaled_count++];
+  e = scaled_set{s, {view_locked(0, 12.0 * s), view_locked(0, 15.0 * s), view_locked(1, 12.0 * s), view_locked(1, 15.0 * s)}};
   return e.fonts;
 }
 
@@ -170,10 +169,11 @@ raster_t tarvelon_load_logo_for_scale(double s) noexcept {
 void tarvelon_unload_graphics_resources() noexcept {
   std::lock_guard<std::mutex> lock(g_mutex);
   // Views first: they borrow the sheets' planes.
-  for (scaled_set &e : g_scaled)
-    for (font_t *f : {e.fonts.font12, e.fonts.font15, e.fonts.fbold12, e.fonts.fbold15})
+  for (size_t i = 0; i < g_scaled_count; i++)
+    for (font_t *f : {g_scaled[i].fonts.font12, g_scaled[i].fonts.font15, g_scaled[i].fonts.fbold12,
+                      g_scaled[i].fonts.fbold15})
       if (f && f->borrowed) free_font(f);
-  g_scaled.clear();
+  g_scaled_count = 0;
   for (auto &face : g_sheets)
     for (int i = 2; i < kSheetCount; i++) {
       // A missing sheet stands in with a smaller one: free each font once.
