@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "audio/engine.h"
+#include "audio/partitions.h"
 #include "dsp/fft.h"
 #include "dsp/filter_design.h"
 #include "dsp/scales.h"
@@ -70,6 +71,7 @@ void tarvelon_alloc_audio_buffers_owned(inst_t *ci) noexcept {
   ci->inter_buffer = static_cast<double **>(gc_calloc(ci, 2, sizeof(double *)));
   ci->convout = static_cast<double **>(gc_calloc(ci, 2, sizeof(double *)));
   ci->overflow = static_cast<double **>(gc_calloc(ci, 2, sizeof(double *)));
+  tarvelon_alloc_partitions(ci);
 }
 
 void tarvelon_clear_audio_buffers(const tarvelon_audio_fields_t *f, int32_t N, int32_t needed) noexcept {
@@ -100,7 +102,7 @@ int32_t tarvelon_init_audio_buffers(inst_t *ci, const tarvelon_audio_fields_t *f
   const engine_sizes s = sizes_for(ci, sr, bsize, bsize_mul, ksize_mul);
   const int32_t N = s.fft_size, needed = s.needed;
   if (N < 1 || N - 1 > tv::kMaxFftSize - 1 || needed < 1) return fail();
-  if (!f->inter_buffer || !f->convout || !f->overflow || !ci->fft_mag || !ci->fbank) return fail();
+  if (!f->inter_buffer || !f->convout || !f->overflow || !ci->fft_mag || !ci->fbank || !ci->parts) return fail();
 
   if (N != ci->audio_fft_capacity) {
     ci->audio_fft_capacity = 0;
@@ -125,6 +127,7 @@ int32_t tarvelon_init_audio_buffers(inst_t *ci, const tarvelon_audio_fields_t *f
     ci->fft_mag_capacity = N;
   }
   tarvelon_clear_audio_buffers(f, N, needed);
+  if (!tarvelon_size_partitions(ci, s.ksize, needed, N)) return fail();
 
   *f->ksize = s.ksize;
   *f->fft_size = N;
@@ -138,6 +141,7 @@ int32_t tarvelon_init_audio_buffers(inst_t *ci, const tarvelon_audio_fields_t *f
                       ci->visual_width, &ci->eqs_count, 0))
     return fail();
   mix_firs(ci, fb->fir, *f->kernel, N);
+  tarvelon_partition_filter(ci);
   tarvelon_remember_designed_eq_state(ci);
   ci->filter_update_pending.clear();
 
@@ -257,6 +261,7 @@ void tarvelon_flush_audio_runtime_owned(inst_t *ci) noexcept {
     std::memset(f.convout[ch], 0, sizeof(double) * (size_t(N) + size_t(needed)));
     std::memset(f.overflow[ch], 0, sizeof(double) * size_t(needed));
   }
+  tarvelon_clear_partitions(ci->parts);
   ci->gotten_samples = ci->overflow_count = ci->convout_offset = 0;
   ci->convout_count = needed;
 }

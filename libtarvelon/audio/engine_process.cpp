@@ -6,7 +6,9 @@
 #include <limits>
 
 #include "audio/engine.h"
+#include "audio/partitions.h"
 #include "dsp/fft.h"
+#include "dsp/fft_kernels.h"
 #include "dsp/filter_design.h"
 #include "dsp/scales.h"
 #include "state/eq.h"
@@ -125,7 +127,79 @@ void finish_silent_block(inst_t *ci, const tarvelon_audio_fields_t *f, int32_t c
     publish_display_spectrum(ci, ci->fbank->fir_prev, *f->fft_size);
     publish_display_spectrum(ci, ci->fbank->fir, *f->fft_size);
   }
+  // Nothing is in flight in the parts either (the quiet test waits for it):
+  // the ring only moves on, as it would for a block of zeros.
+  tarvelon_partitions_t *pt = ci->parts;
+  if (tarvelon_partitioned(pt)) pt->head = pt->head + 1 < pt->parts ? pt->head + 1 : 0;
   *f->convout_count += *f->gotten_samples;
+  *f->gotten_samples = *f->overflow_count;
+  *f->overflow_count = 0;
+}
+
+// The completed block in parts: its spectrum (two during a crossfade: the
+// falling half for the previous filter, the rising half for the current),
+// its product with part 0 into the output block due now, that block's inverse
+// transform into the accumulator; the products with parts 1 .. P-1 are left
+// pending for the callbacks that collect the next block.
+void convolve_block_in_parts(inst_t *ci, const tarvelon_audio_fields_t *f, int32_t chans, int32_t crossfade) {
+  tarvelon_partitions_t *pt = ci->parts;
+  tarvelon_partitions_finish(pt);
+  const int32_t g = *f->gotten_samples, S = *f->convout_size, M = pt->length, N = *f->fft_size;
+  const int32_t start = (*f->convout_count + *f->convout_offset) % S, head = pt->head;
+  double *scratch = *f->fft_input, *transition = *f->transition;
+  const double *now = pt->sets[pt->current], *before = pt->sets[1 - pt->current];
+  filterbank_t *fb = ci->fbank;
+  for (int32_t ch = 0; ch < 2; ch++) {
+    pt->used[ch] = 0;
+    double *acc = pt->ring[ch] + size_t(head) * size_t(M);
+    if (ch >= chans) {
+      // A channel the host stopped sending: its output is not written, and
+      // what it had in flight must not surface when it comes back.
+      if (pt->filled[ch][head]) std::memset(acc, 0, sizeof(double) * size_t(M));
+      pt->filled[ch][head] = 0;
+      continue;
+    }
+    double *block = f->inter_buffer[ch];
+    if (crossfade) {
+      publish_display_spectrum(ci, fb->fir_prev, N);
+      publish_display_spectrum(ci, fb->fir, N);
+    }
+    // A block of zeros adds nothing: the slots it would touch keep their
+    // bits (they never hold -0), so skipping it changes no output bit.
+    if (!block_is_zero(block, g)) {
+      if (!crossfade) {
+        fftp(block, pt->spectrum[ch][0], M, 0, pt->plan);
+        pt->used[ch] = 1;
+      } else {
+        std::memcpy(transition, block, sizeof(double) * size_t(M));
+        hann_transition(transition, g, 1);
+        fftp(transition, pt->spectrum[ch][1], M, 0, pt->plan);
+        std::memcpy(transition, block, sizeof(double) * size_t(M));
+        hann_transition(transition, g, 0);
+        fftp(transition, pt->spectrum[ch][0], M, 0, pt->plan);
+        pt->used[ch] = 3;
+      }
+      if (pt->used[ch] & 1) fft_spectrum_multiply_add(pt->spectrum[ch][0], now, acc, M);
+      if (pt->used[ch] & 2) fft_spectrum_multiply_add(pt->spectrum[ch][1], before, acc, M);
+      pt->filled[ch][head] = 1;
+    }
+    if (pt->filled[ch][head]) {
+      fftp(acc, scratch, M, 1, pt->plan);
+      double *out = f->convout[ch];
+      const int32_t span = pt->span, first = S - start < span ? S - start : span;
+      for (int32_t i = 0; i < first; i++) out[start + i] += scratch[i];
+      for (int32_t i = first; i < span; i++) out[i - first] += scratch[i];
+      std::memset(acc, 0, sizeof(double) * size_t(M));
+      pt->filled[ch][head] = 0;
+    }
+    // Only the block's own samples can be non-zero; the padding stays zero.
+    std::memset(block, 0, sizeof(double) * size_t(g));
+    std::memcpy(block, f->overflow[ch], sizeof(double) * size_t(*f->overflow_count));
+  }
+  pt->pending = 1;
+  pt->pending_slot = head;
+  pt->head = head + 1 < pt->parts ? head + 1 : 0;
+  *f->convout_count += g;
   *f->gotten_samples = *f->overflow_count;
   *f->overflow_count = 0;
 }
@@ -135,9 +209,18 @@ void tarvelon_skip_silent_blocks(bool skip) noexcept { g_skip_silent_blocks.stor
 
 int32_t tarvelon_output_is_silent(const inst_t *ci) noexcept {
   if (!ci || !ci->audio_buffers_ready) return 0;
-  // Everything a non-zero sample fed in can touch has been played out by then:
-  // the latency, and the rest of the transform block it was convolved in.
-  return ci->silent_input_frames > int64_t(ci->latency) + int64_t(ci->fft_size_value) ? 1 : 0;
+  // Everything a non-zero sample fed in can touch, rounding included, has
+  // been played out by then. Whole blocks: the sample's block lands one block
+  // late and its transform reaches N samples on (the latency, N and one block
+  // more, since the block may start up to a block before the sample). In P
+  // parts: the block's products reach P output blocks of 2B - 1 samples.
+  const int64_t B = ci->needed_samples;
+  int64_t tail = int64_t(ci->latency) + int64_t(ci->fft_size_value) + B;
+  if (tarvelon_partitioned(ci->parts)) {
+    const int64_t in_parts = (int64_t(ci->parts->parts) + 3) * B;
+    if (in_parts > tail) tail = in_parts;
+  }
+  return ci->silent_input_frames > tail ? 1 : 0;
 }
 
 void tarvelon_stage_input_audio(double *const *input, double **inter_buffer, double **overflow, int32_t chans,
@@ -199,6 +282,7 @@ int32_t tarvelon_redesign_filters_for_audio(inst_t *ci, double *kernel, int32_t 
       return 0;
     }
     mix_firs(ci, fb->fir, kernel, fft_size);
+    tarvelon_partition_filter(ci);
     tarvelon_remember_designed_eq_state(ci);
     result = 1;
   }
@@ -208,6 +292,7 @@ int32_t tarvelon_redesign_filters_for_audio(inst_t *ci, double *kernel, int32_t 
 
 void tarvelon_process_ready_convolution(inst_t *ci, const tarvelon_audio_fields_t *f, int32_t chans,
                                         int32_t crossfade) noexcept {
+  if (chans >= 1 && tarvelon_partitioned(ci->parts)) return convolve_block_in_parts(ci, f, chans, crossfade);
   const int32_t g = *f->gotten_samples, N = *f->fft_size, S = *f->convout_size;
   if (chans >= 1) {
     const int32_t start = (*f->convout_count + *f->convout_offset) % S;
@@ -319,6 +404,7 @@ void tarvelon_process_audio_runtime(inst_t *ci, double *const *input, double *co
     *f->convout_offset = (*f->convout_offset + nframes) % *f->convout_size;
     return;
   }
+  tarvelon_partitions_spread(ci->parts, *f->gotten_samples);
   tarvelon_output_audio_block(ci, output, f->convout, chans, nframes, limiter, f->convout_count, f->convout_offset,
                               *f->convout_size);
 }

@@ -18,6 +18,9 @@ void transform(const fft_plan_t *plan, const double *in, double *out, int32_t n,
 void spectrum_multiply(const double *s1, const double *s2, double *s3, int32_t size) {
   fft_generic::spectrum_multiply(s1, s2, s3, size);
 }
+void spectrum_multiply_add(const double *s1, const double *s2, double *acc, int32_t size) {
+  fft_generic::spectrum_multiply_add(s1, s2, acc, size);
+}
 }  // namespace fft_avx2
 #endif
 
@@ -40,6 +43,11 @@ int32_t fft_use_kernel(int32_t choice) noexcept {
   return 1;
 }
 
+const char *fft_kernel_name() noexcept {
+  const int32_t k = g_kernel.load(std::memory_order_relaxed);
+  return k != FFT_KERNEL_GENERIC && cpu_has_avx2() ? "avx2" : "generic";
+}
+
 void fft_transform(const fft_plan_t *plan, const double *in, double *out, int32_t n, int32_t method, double norm) {
   const int32_t k = g_kernel.load(std::memory_order_relaxed);
   if (k != FFT_KERNEL_GENERIC && cpu_has_avx2()) return fft_avx2::transform(plan, in, out, n, method, norm);
@@ -50,4 +58,10 @@ void fft_spectrum_multiply(const double *s1, const double *s2, double *s3, int32
   const int32_t k = g_kernel.load(std::memory_order_relaxed);
   if (k != FFT_KERNEL_GENERIC && cpu_has_avx2()) return fft_avx2::spectrum_multiply(s1, s2, s3, size);
   fft_generic::spectrum_multiply(s1, s2, s3, size);
+}
+
+void fft_spectrum_multiply_add(const double *s1, const double *s2, double *acc, int32_t size) {
+  const int32_t k = g_kernel.load(std::memory_order_relaxed);
+  if (k != FFT_KERNEL_GENERIC && cpu_has_avx2()) return fft_avx2::spectrum_multiply_add(s1, s2, acc, size);
+  fft_generic::spectrum_multiply_add(s1, s2, acc, size);
 }

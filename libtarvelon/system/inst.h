@@ -109,6 +109,7 @@ struct inst_t {
   fft_plan_t *plan;
   double **convout;
   int32_t convout_count, convout_size, convout_offset;
+  struct tarvelon_partitions_t *parts;  // the kernel in parts, when it has more than one
 
   // Band model.
   eq_t *equ, *eqs, *designed_equ;
