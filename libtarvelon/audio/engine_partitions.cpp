@@ -51,9 +51,15 @@ int32_t tarvelon_partition_count(int32_t ksize, int32_t needed) noexcept {
 int32_t tarvelon_partition_length(int32_t ksize, int32_t needed, int32_t fft_size) noexcept {
   if (tarvelon_partition_count(ksize, needed) <= 1) return fft_size;
   // Even lengths run a complex transform of half the length: about twice as
-  // fast as the odd fast length next to them.
+  // fast as the odd fast length next to them. N itself is a fast length of at
+  // least 2 · needed (the kernel is longer than a block), so M never exceeds
+  // it and the block buffers of N samples hold a padded block.
   int32_t m = next_fast_fft_size(int32_t(2 * int64_t(needed)));
-  while (m % 2 != 0 && m < INT32_MAX) m = next_fast_fft_size(m + 1);
+  while (m % 2 != 0 && m < fft_size) {
+    const int32_t next = next_fast_fft_size(m + 1);
+    if (next > fft_size) break;
+    m = next;
+  }
   return m;
 }
 
