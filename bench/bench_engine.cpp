@@ -1,5 +1,7 @@
 // Stereo processing through the engine against the same overlap-add (same
-// kernel and transform lengths) written over FFTW's half-complex transforms.
+// kernel and transform lengths) written over FFTW's half-complex transforms,
+// and against the engine as it was before the kernel was cut into parts (the
+// same engine built with one transform of length N per block), in one run.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "audio/engine.h"
+#include "audio/partitions.h"
 #include "dsp/filter_design.h"
 #include "memory_host.h"
 #include "state/params.h"
@@ -37,8 +40,9 @@ inst_t *new_instance(memory_host *host, const engine_case &c) {
   return ci;
 }
 
-void process_stereo(benchmark::State &state, engine_case c, bool silent) {
+void process_stereo(benchmark::State &state, engine_case c, bool silent, bool whole = false) {
   memory_host *host = new_host(c);
+  tarvelon_use_partitions(!whole);
   inst_t *ci = new_instance(host, c);
   host->set(TV_PARAM_LIMITER, 60.0);
   const int n = c.host_block;
@@ -49,6 +53,7 @@ void process_stereo(benchmark::State &state, engine_case c, bool silent) {
   }
   double *in[2] = {l.data(), r.data()}, *out[2] = {ol.data(), orr.data()};
   tarvelon_process_audio_runtime_owned(ci, in, out, n);  // settle any rebuild
+  tarvelon_use_partitions(true);
   for (auto _ : state) {
     tarvelon_process_audio_runtime_owned(ci, in, out, n);
     benchmark::DoNotOptimize(ol.data());
@@ -56,11 +61,14 @@ void process_stereo(benchmark::State &state, engine_case c, bool silent) {
   state.counters["ns_per_frame"] = benchmark::Counter(double(state.iterations()) * n,
                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["fft"] = ci->fft_size_value;
+  state.counters["parts"] = ci->parts ? ci->parts->parts : 1;
   tarvelon_destroy_instance(ci);
   delete host;
 }
 
 void BM_ProcessStereo(benchmark::State &state, engine_case c) { process_stereo(state, c, false); }
+// The engine with the kernel whole (one transform of length N per block).
+void BM_ProcessWhole(benchmark::State &state, engine_case c) { process_stereo(state, c, false, true); }
 // A stopped transport: blocks of exact zeros, as hosts feed them for hours.
 void BM_ProcessSilence(benchmark::State &state, engine_case c) { process_stereo(state, c, true); }
 
@@ -155,22 +163,24 @@ void BM_FftwOlaReference(benchmark::State &state, engine_case c) {
 
 const engine_case k44 = {44100.0, 1.0, 256}, k48 = {48000.0, 1.0, 256}, kBig = {44100.0, 1.0, 4096},
                   kHuge = {192000.0, 16.0, 256}, k96 = {96000.0, 1.0, 256}, kTiny = {44100.0, 1.0, 32},
-                  kLongest = {44100.0, 1.0, 256, 6.0};
+                  kLongest = {44100.0, 1.0, 256, 6.0}, kRes16at48 = {48000.0, 16.0, 256},
+                  kRes16at96 = {96000.0, 16.0, 256}, kRes4at96 = {96000.0, 4.0, 256};
 }  // namespace
 
-BENCHMARK_CAPTURE(BM_ProcessStereo, defaults_44k1, k44);
-BENCHMARK_CAPTURE(BM_FftwOlaReference, defaults_44k1, k44);
-BENCHMARK_CAPTURE(BM_ProcessStereo, defaults_48k, k48);
-BENCHMARK_CAPTURE(BM_FftwOlaReference, defaults_48k, k48);
-BENCHMARK_CAPTURE(BM_ProcessStereo, host_block_4096, kBig);
-BENCHMARK_CAPTURE(BM_FftwOlaReference, host_block_4096, kBig);
-BENCHMARK_CAPTURE(BM_ProcessStereo, res16_192k, kHuge);
-BENCHMARK_CAPTURE(BM_FftwOlaReference, res16_192k, kHuge);
-BENCHMARK_CAPTURE(BM_ProcessStereo, defaults_96k, k96);
-BENCHMARK_CAPTURE(BM_FftwOlaReference, defaults_96k, k96);
-BENCHMARK_CAPTURE(BM_ProcessStereo, host_block_32, kTiny);
-BENCHMARK_CAPTURE(BM_FftwOlaReference, host_block_32, kTiny);
-BENCHMARK_CAPTURE(BM_ProcessStereo, input_buffer_max, kLongest);
-BENCHMARK_CAPTURE(BM_FftwOlaReference, input_buffer_max, kLongest);
+#define ENGINE_CASE(name, c)                            \
+  BENCHMARK_CAPTURE(BM_ProcessStereo, name, c);         \
+  BENCHMARK_CAPTURE(BM_ProcessWhole, name, c);          \
+  BENCHMARK_CAPTURE(BM_FftwOlaReference, name, c)
+
+ENGINE_CASE(defaults_44k1, k44);
+ENGINE_CASE(defaults_48k, k48);
+ENGINE_CASE(host_block_4096, kBig);
+ENGINE_CASE(res16_192k, kHuge);
+ENGINE_CASE(defaults_96k, k96);
+ENGINE_CASE(host_block_32, kTiny);
+ENGINE_CASE(input_buffer_max, kLongest);
+ENGINE_CASE(res16_48k, kRes16at48);
+ENGINE_CASE(res16_96k, kRes16at96);
+ENGINE_CASE(res4_96k, kRes4at96);
 BENCHMARK_CAPTURE(BM_ProcessSilence, defaults_44k1, k44);
 BENCHMARK_CAPTURE(BM_ProcessSilence, host_block_4096, kBig);

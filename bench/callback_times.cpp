@@ -6,8 +6,10 @@
 // noise against the callback's budget (its length in real time), and what an
 // instance holds in memory at the defaults and at the largest lengths.
 //
-// usage: tarvelon_callback_times [--calls N] [--quick]
+// usage: tarvelon_callback_times [--calls N] [--quick] [--whole]
 //   --quick: only the 48/96/192 kHz rows at Resolution 16 and the defaults.
+//   --whole: the engine with the kernel whole (one transform of length N per
+//            block, as before it was cut into parts), for comparison.
 //
 // Hosts run their audio threads at real-time priority; so does this tool
 // when the system lets it (it says which), or else any busy neighbour's time
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "audio/engine.h"
+#include "audio/partitions.h"
 #include "dsp/fft_kernels.h"
 #include "memory_host.h"
 #include "state/params.h"
@@ -94,10 +97,10 @@ void measure(const setting &s, int calls) {
   const bool strict = s.rate == 48000.0 || s.rate == 96000.0;
   const char *verdict = strict ? (p99 < budget / 4 && mx < budget / 4 ? "ok" : "OVER 1/4")
                                : (mx < budget ? "ok" : "OVER");
-  std::printf("%5.1f kHz  Res %4.1f  IBS %3.1f  block %3d  N %6d  needed %5d  mean %8.2f  p99 %8.2f  max %8.2f"
-              "  max/mean %7.1f  budget %6.0f us  %s\n",
-              s.rate / 1000, s.resolution, s.input_buffer, n, ci->fft_size_value, ci->needed_samples, mean, p99, mx,
-              mx / mean, budget, verdict);
+  std::printf("%5.1f kHz  Res %4.1f  IBS %3.1f  block %3d  N %6d  needed %5d  P %3d  mean %7.2f  p99 %8.2f"
+              "  max %8.2f  max/mean %6.1f  budget %5.0f us  %s\n",
+              s.rate / 1000, s.resolution, s.input_buffer, n, ci->fft_size_value, ci->needed_samples,
+              ci->parts ? ci->parts->parts : 1, mean, p99, mx, mx / mean, budget, verdict);
   std::fflush(stdout);
   tarvelon_destroy_instance(ci);
 }
@@ -125,6 +128,7 @@ int main(int argc, char **argv) {
   for (int i = 1; i < argc; i++) {
     if (!std::strcmp(argv[i], "--calls") && i + 1 < argc) calls = std::max(100, std::atoi(argv[++i]));
     else if (!std::strcmp(argv[i], "--quick")) quick = true;
+    else if (!std::strcmp(argv[i], "--whole")) tarvelon_use_partitions(false);
   }
   sched_param prio{};
   prio.sched_priority = 10;

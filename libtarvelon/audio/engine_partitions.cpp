@@ -1,5 +1,6 @@
 // Partition state: sizes, allocation, the filter in parts, and the products
 // of a completed block with the parts (added at once or spread).
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -11,6 +12,8 @@
 #include "system/instance.h"
 
 namespace {
+std::atomic<bool> g_use_partitions{true};
+
 double *at(double *base, int32_t index, int32_t M) { return base + size_t(index) * size_t(M); }
 
 template <typename T>
@@ -43,6 +46,8 @@ void release_all(inst_t *ci, tarvelon_partitions_t *pt) {
 }
 }  // namespace
 
+void tarvelon_use_partitions(bool on) noexcept { g_use_partitions.store(on, std::memory_order_relaxed); }
+
 int32_t tarvelon_partition_count(int32_t ksize, int32_t needed) noexcept {
   if (ksize < 1 || needed < 1) return 1;
   return int32_t((int64_t(ksize) + needed - 1) / needed);
@@ -74,7 +79,7 @@ bool tarvelon_alloc_partitions(inst_t *ci) noexcept {
 bool tarvelon_size_partitions(inst_t *ci, int32_t ksize, int32_t needed, int32_t fft_size) noexcept {
   if (!ci || !ci->parts) return false;
   tarvelon_partitions_t *pt = ci->parts;
-  const int32_t P = tarvelon_partition_count(ksize, needed);
+  const int32_t P = g_use_partitions.load(std::memory_order_relaxed) ? tarvelon_partition_count(ksize, needed) : 1;
   pt->parts = 1;  // until everything below is in place
   if (P <= 1) {
     release_all(ci, pt);

@@ -68,5 +68,9 @@ void tarvelon_partitions_finish(tarvelon_partitions_t *pt) noexcept;
 // Adds the share of the last block's products that `gotten` samples of the
 // next block have earned, so every collecting callback carries about as much.
 void tarvelon_partitions_spread(tarvelon_partitions_t *pt, int32_t gotten) noexcept;
+// Benchmark and test hook: engines built while this is off transform whole
+// blocks at length N whatever the kernel (the single-transform engine, kept
+// as the reference the partitioned one is measured against). Default on.
+void tarvelon_use_partitions(bool on) noexcept;
 // 1 when the engine runs in parts (P > 1).
 inline bool tarvelon_partitioned(const tarvelon_partitions_t *pt) { return pt && pt->parts > 1; }

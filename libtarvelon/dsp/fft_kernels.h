@@ -15,12 +15,17 @@ void transform(const fft_plan_t *plan, const double *in, double *out, int32_t n,
 void spectrum_multiply(const double *s1, const double *s2, double *s3, int32_t size);
 void spectrum_multiply_add(const double *s1, const double *s2, double *acc, int32_t size);
 }
+namespace fft_avx512 {
+void transform(const fft_plan_t *plan, const double *in, double *out, int32_t n, int32_t method, double norm);
+void spectrum_multiply(const double *s1, const double *s2, double *s3, int32_t size);
+void spectrum_multiply_add(const double *s1, const double *s2, double *acc, int32_t size);
+}
 
 // Which kernel transforms run on: the fastest the processor has (default), or
 // one named, for tests that check each. 0 when the processor lacks it.
-enum : int32_t { FFT_KERNEL_AUTO = 0, FFT_KERNEL_GENERIC = 1, FFT_KERNEL_AVX2 = 2 };
+enum : int32_t { FFT_KERNEL_AUTO = 0, FFT_KERNEL_GENERIC = 1, FFT_KERNEL_AVX2 = 2, FFT_KERNEL_AVX512 = 3 };
 int32_t fft_use_kernel(int32_t choice) noexcept;
-// Name of the kernel transforms run on now ("generic", "avx2", ...).
+// Name of the kernel transforms run on now ("generic", "avx2", "avx512").
 const char *fft_kernel_name() noexcept;
 
 // method 0 forward, 1 backward; the plan's twiddles must be prepared for n.

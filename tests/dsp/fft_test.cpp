@@ -63,7 +63,7 @@ struct kernel_case {
 };
 std::vector<kernel_case> kernel_cases(const std::vector<int> &lengths) {
   std::vector<kernel_case> cases;
-  for (int32_t k : {int32_t(FFT_KERNEL_GENERIC), int32_t(FFT_KERNEL_AVX2)}) {
+  for (int32_t k : {int32_t(FFT_KERNEL_GENERIC), int32_t(FFT_KERNEL_AVX2), int32_t(FFT_KERNEL_AVX512)}) {
     if (!fft_use_kernel(k)) continue;
     for (int n : lengths) cases.push_back({k, n});
   }
@@ -71,7 +71,8 @@ std::vector<kernel_case> kernel_cases(const std::vector<int> &lengths) {
   return cases;
 }
 std::string case_name(const kernel_case &c) {
-  return std::string(c.kernel == FFT_KERNEL_GENERIC ? "generic_n" : "avx2_n") + std::to_string(c.n);
+  const char *name = c.kernel == FFT_KERNEL_GENERIC ? "generic_n" : (c.kernel == FFT_KERNEL_AVX2 ? "avx2_n" : "avx512_n");
+  return std::string(name) + std::to_string(c.n);
 }
 struct kernel_scope {
   explicit kernel_scope(int32_t k) { fft_use_kernel(k); }
@@ -139,6 +140,42 @@ INSTANTIATE_TEST_SUITE_P(Lengths, FftInverseLength, ::testing::ValuesIn([] {
                            return kernel_cases(small);
                          }()),
                          [](const auto &info) { return case_name(info.param); });
+
+// The bin products the convolution runs on, for every kernel, against
+// complex products in long double: the stored product and the accumulated
+// one (which the partitioned engine sums many of), in place too, at lengths
+// that leave every remainder of the eight-, four- and one-bin loops.
+TEST(FftSpectrumProduct, EveryKernelMultipliesAndAccumulatesBinByBin) {
+  for (int32_t k : {int32_t(FFT_KERNEL_GENERIC), int32_t(FFT_KERNEL_AVX2), int32_t(FFT_KERNEL_AVX512)}) {
+    if (!fft_use_kernel(k)) continue;
+    for (int n : {1, 2, 3, 8, 9, 15, 16, 17, 18, 19, 20, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 720, 721, 3200}) {
+      const std::vector<double> a = random_signal(n, unsigned(n) * 3u), b = random_signal(n, unsigned(n) * 5u);
+      const std::vector<double> acc0 = random_signal(n, unsigned(n) * 11u);
+      std::vector<double> prod(a.size(), 0.0), acc = acc0, in_place = a;
+      fft_spectrum_multiply(a.data(), b.data(), prod.data(), n);
+      fft_spectrum_multiply_add(a.data(), b.data(), acc.data(), n);
+      fft_spectrum_multiply(in_place.data(), b.data(), in_place.data(), n);
+      for (int bin = 0; bin <= n / 2; bin++) {
+        const std::complex<long double> want = half_complex_bin(a, bin) * half_complex_bin(b, bin);
+        const std::complex<long double> got = half_complex_bin(prod, bin);
+        const std::complex<long double> sum = half_complex_bin(acc, bin) - half_complex_bin(acc0, bin);
+        ASSERT_LT(std::abs(got - want), 1e-15L) << "kernel " << k << " n " << n << " bin " << bin;
+        ASSERT_LT(std::abs(sum - want), 1e-15L) << "kernel " << k << " n " << n << " bin " << bin;
+        ASSERT_EQ(half_complex_bin(in_place, bin), got) << "kernel " << k << " n " << n << " bin " << bin;
+      }
+    }
+  }
+  fft_use_kernel(FFT_KERNEL_AUTO);
+}
+
+// The processor's widest kernel runs by default, and a kernel it lacks
+// cannot be chosen.
+TEST(FftSpectrumProduct, DefaultKernelIsTheWidestThisProcessorRuns) {
+  const bool avx512 = fft_use_kernel(FFT_KERNEL_AVX512), avx2 = fft_use_kernel(FFT_KERNEL_AVX2);
+  fft_use_kernel(FFT_KERNEL_AUTO);
+  EXPECT_STREQ(fft_kernel_name(), avx512 ? "avx512" : (avx2 ? "avx2" : "generic"));
+  EXPECT_EQ(fft_use_kernel(99), 0);
+}
 
 TEST(Fft, KnownSpectraOfConstantAndImpulse) {
   fft_env env;
