@@ -6,7 +6,8 @@
 // noise against the callback's budget (its length in real time), and what an
 // instance holds in memory at the defaults and at the largest lengths.
 //
-// usage: tarvelon_callback_times [--calls N] [--quick] [--whole]
+// usage: tarvelon_callback_times [--calls N] [--quick] [--whole] [--kernel]
+//   --kernel: only print the name of the FFT kernel this processor runs.
 //   --quick: only the 48/96/192 kHz rows at Resolution 16 and the defaults.
 //   --whole: the engine with the kernel whole (one transform of length N per
 //            block, as before it was cut into parts), for comparison.
@@ -129,6 +130,10 @@ int main(int argc, char **argv) {
     if (!std::strcmp(argv[i], "--calls") && i + 1 < argc) calls = std::max(100, std::atoi(argv[++i]));
     else if (!std::strcmp(argv[i], "--quick")) quick = true;
     else if (!std::strcmp(argv[i], "--whole")) tarvelon_use_partitions(false);
+    else if (!std::strcmp(argv[i], "--kernel")) {
+      std::printf("%s\n", fft_kernel_name());
+      return 0;
+    }
   }
   sched_param prio{};
   prio.sched_priority = 10;

@@ -42,7 +42,7 @@ void release_all(inst_t *ci, tarvelon_partitions_t *pt) {
   }
   release(ci, &pt->scratch);
   pt->set_capacity = pt->ring_capacity = 0;
-  pt->length_capacity = 0;
+  pt->length_capacity = pt->parts_capacity = 0;
 }
 }  // namespace
 
@@ -99,8 +99,16 @@ bool tarvelon_size_partitions(inst_t *ci, int32_t ksize, int32_t needed, int32_t
   if (set != pt->ring_capacity) {
     pt->ring_capacity = 0;
     for (int ch = 0; ch < 2; ch++)
-      if (!resize(ci, &pt->ring[ch], set) || !resize(ci, &pt->filled[ch], size_t(P))) return false;
+      if (!resize(ci, &pt->ring[ch], set)) return false;
     pt->ring_capacity = set;
+  }
+  // P × M may stay while P changes (4 × 720 and 2 × 1440): the slot flags
+  // follow P on their own.
+  if (P != pt->parts_capacity) {
+    pt->parts_capacity = 0;
+    for (int ch = 0; ch < 2; ch++)
+      if (!resize(ci, &pt->filled[ch], size_t(P))) return false;
+    pt->parts_capacity = P;
   }
   if (M != pt->length_capacity) {
     pt->length_capacity = 0;

@@ -44,6 +44,7 @@ struct tarvelon_partitions_t {
   fft_plan_t *plan;  // length M
   size_t set_capacity, ring_capacity;  // doubles allocated in each set / each channel's ring
   int32_t length_capacity;             // doubles allocated in each spectrum and the scratch
+  int32_t parts_capacity;              // slot flags allocated per channel
 };
 
 // P = ceil(ksize / needed).

@@ -3,6 +3,9 @@
 // maximum, random automation (including the settings that rebuild the
 // engine), state saved and loaded from the main thread while the audio thread
 // runs, and input that is silent, full scale, denormal or NaN at times.
+// Phases alternate between long and short host blocks, and the buffer setting
+// leans to its short end half the time, so the engine often runs its kernel
+// in many parts (short blocks) as well as whole.
 // After every phase the reported latency must equal the measured delay of an
 // impulse, every output sample must be finite and bounded, and the resident
 // memory must stay flat. Exits 1 on the first violation.
@@ -45,6 +48,8 @@ struct soak {
   std::vector<std::pair<double, double>> ranges;
   clap_id resolution = 22, input_buffer = 23;
   uint64_t frames = 0, phases = 0, rebuilds = 0, states = 0;
+  uint64_t phases_in_parts = 0, most_parts = 1;
+  uint32_t max_block = kMaxBlock;  // the host's promise in this phase
 
   explicit soak(uint64_t seed) : rng(seed), l(kMaxBlock), r(kMaxBlock), ol(kMaxBlock), orr(kMaxBlock) {}
 
@@ -80,7 +85,9 @@ struct soak {
     // The settings that rebuild the engine change now and then, not every block.
     if ((id == resolution || id == input_buffer) && below(40) != 0) return;
     const auto [lo, hi] = ranges[k];
-    plug.set_parameter(id, uniform(lo, hi));
+    // Short buffers make short blocks, hence many parts of the kernel.
+    const bool short_buffer = id == input_buffer && below(2) == 0;
+    plug.set_parameter(id, uniform(lo, short_buffer ? std::min(hi, lo + 0.5) : hi));
     if (id == resolution || id == input_buffer) rebuilds++;
   }
 
@@ -99,7 +106,7 @@ struct soak {
     std::thread audio([&] {
       const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
       while (std::chrono::steady_clock::now() < end) {
-        const uint32_t n = 1 + below(kMaxBlock);
+        const uint32_t n = 1 + below(max_block);
         if (below(4) == 0) automate();
         fill_input(n);
         run_block(n);
@@ -120,13 +127,14 @@ struct soak {
   // A host picks up a latency change by re-activating the plug-in; then the
   // latency it reads must be the delay it gets.
   void check_latency() {
-    if (plug.restart_requested() && !plug.activate(kRate, kMaxBlock)) violation("re-activation failed");
-    plug.activate(kRate, kMaxBlock);
+    if (plug.restart_requested() && !plug.activate(kRate, max_block)) violation("re-activation failed");
+    plug.activate(kRate, max_block);
     const uint32_t latency = plug.latency();
+    count_parts(latency);
     // A flat curve without the limiter, at the current engine settings.
     for (size_t k = 0; k < ids.size(); k++)
       if (ids[k] != resolution && ids[k] != input_buffer) plug.set_parameter(ids[k], plug.default_value(ids[k]));
-    const uint32_t n = 1 + below(kMaxBlock);
+    const uint32_t n = 1 + below(max_block);
     // Silence until the new curve is designed, crossfaded in and played out.
     std::fill(l.begin(), l.end(), 0.0);
     std::fill(r.begin(), r.end(), 0.0);
@@ -143,6 +151,19 @@ struct soak {
     if (best_at != int64_t(latency))
       violation("reported latency " + std::to_string(latency) + " but the impulse came out at " +
                 std::to_string(best_at) + " (blocks of " + std::to_string(n) + ")");
+  }
+
+  // How many parts the kernel runs in now: the latency is one block plus
+  // half the kernel, and the kernel length follows the rate and Resolution.
+  void count_parts(uint32_t latency) {
+    const double base = double(int64_t(kRate) * 1025 / 44100);
+    int64_t ksize = int64_t(base * plug.parameter(resolution) + 0.5);
+    if (ksize % 2 == 0) ksize++;
+    const int64_t block = int64_t(latency) - ksize / 2;
+    if (block < 1) violation("latency " + std::to_string(latency) + " shorter than half the kernel");
+    const uint64_t parts = uint64_t((ksize + block - 1) / block);
+    if (parts > 1) phases_in_parts++;
+    most_parts = std::max(most_parts, parts);
   }
 };
 }  // namespace
@@ -194,6 +215,7 @@ int main(int argc, char **argv) {
     s.chaos(std::min(2.0, std::max(0.2, seconds - elapsed())));
     s.check_latency();
     s.phases++;
+    s.max_block = s.phases % 2 ? 128 : kMaxBlock;  // the next phase's host promise
     const double rss = resident_memory_mb();
     // The first tenth lets the allocator and the largest engine sizes settle.
     if (rss_settled == 0.0 && elapsed() > seconds * 0.1) rss_settled = rss;
@@ -201,10 +223,13 @@ int main(int argc, char **argv) {
     if (rss_settled > 0.0 && rss > rss_settled + 64.0)
       violation("resident memory grew from " + std::to_string(rss_settled) + " MB to " + std::to_string(rss) + " MB");
   }
-  std::printf("tarvelon-soak: %.0f s, %llu phases, %.1f million frames (%.1f hours of audio at 48 kHz), "
+  if (s.phases >= 8 && s.phases_in_parts == 0) violation("no phase ran with the kernel in parts");
+  std::printf("tarvelon-soak: %.0f s, %llu phases (%llu with the kernel in parts, up to %llu), %.1f million frames "
+              "(%.1f hours of audio at 48 kHz), "
               "%llu engine-size changes, %llu state round trips; resident memory %.1f MB settled, %.1f MB peak; "
               "no violation\n",
-              elapsed(), static_cast<unsigned long long>(s.phases), double(s.frames) / 1e6,
+              elapsed(), static_cast<unsigned long long>(s.phases), static_cast<unsigned long long>(s.phases_in_parts),
+              static_cast<unsigned long long>(s.most_parts), double(s.frames) / 1e6,
               double(s.frames) / kRate / 3600.0, static_cast<unsigned long long>(s.rebuilds),
               static_cast<unsigned long long>(s.states), rss_settled, rss_peak);
   std::system((std::string("rm -rf '") + config + "'").c_str());
