@@ -4,7 +4,9 @@
 //
 // Sizes: ksize = kernel_size_calc(sr, Resolution); N = fft_size_calc(bsize,
 // ksize, Input Buffer Size / Resolution); needed = N + 1 - ksize input samples
-// per block; latency = needed + ksize/2.
+// per block; latency = needed + ksize/2. A kernel longer than a block runs in
+// P = ceil(ksize / needed) parts at a transform length of about 2 · needed
+// (audio/partitions.h); otherwise each block is transformed at length N.
 #pragma once
 #include <cstdint>
 
