@@ -102,7 +102,8 @@ int32_t tarvelon_init_audio_buffers(inst_t *ci, const tarvelon_audio_fields_t *f
   const engine_sizes s = sizes_for(ci, sr, bsize, bsize_mul, ksize_mul);
   const int32_t N = s.fft_size, needed = s.needed;
   if (N < 1 || N - 1 > tv::kMaxFftSize - 1 || needed < 1) return fail();
-  if (!f->inter_buffer || !f->convout || !f->overflow || !ci->fft_mag || !ci->fbank || !ci->parts) return fail();
+  if (!f->inter_buffer || !f->convout || !f->overflow || !ci->fft_mag || !ci->fbank) return fail();
+  if (!ci->parts && !tarvelon_alloc_partitions(ci)) return fail();  // start-up could not: try again
 
   if (N != ci->audio_fft_capacity) {
     ci->audio_fft_capacity = 0;
