@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "koppel_extensions/window_x11.h"
 
@@ -127,15 +128,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       }
       default: {  // a key's text and symbol
         const size_t want = in.byte() % 32u, len = want < in.n ? want : in.n;
+        const char *key_text = reinterpret_cast<const char *>(in.p);
+        in.p += len, in.n -= len;
         uint32_t chars[32];
-        const size_t count =
-            x11_key_characters(reinterpret_cast<const char *>(in.p), len, in.byte() & 1, chars, sizeof chars / 4);
+        const size_t count = x11_key_characters(key_text, len, in.byte() & 1, chars, sizeof chars / 4);
         check(count <= len);
         for (size_t i = 0; i < count; i++) check((chars[i] & 0xFF) >= 0x20 && (chars[i] & 0xFF) != 0x7F);
         const PWVirtualKey vk = x11_virtual_key(KeySym(in.word()));
         check(vk == PW_KEY_NONE || (uint32_t(vk) > 0 && uint32_t(vk) < 256));
         x11_modifiers(unsigned(in.word()));
-        in.p += len, in.n -= len;
         break;
       }
     }

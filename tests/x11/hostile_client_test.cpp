@@ -50,6 +50,12 @@ int hostile_seconds() {
 #endif
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kHostileSlowdown = 3;
+#else
+constexpr int kHostileSlowdown = 1;
+#endif
+
 // The hostile client: runs in a child process with a connection of its own
 // (its own errors, of which it makes many, must not end the test process),
 // and returns how many events and property changes it fired.
@@ -228,9 +234,11 @@ long run_hostile_client(Window target, int seconds, unsigned seed) {
       default: break;
     }
     answer_requests();
-    if (round % 32 == 0) {
+    // A flood, but one the editor's process can work through as it comes
+    // (slower under the sanitizer), so the test measures survival, not backlog.
+    if (round % 8 == 0) {
       XSync(d, False);
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a flood, but one the server can buffer
+      std::this_thread::sleep_for(std::chrono::milliseconds(kHostileSlowdown * 8));
     }
   }
   XCloseDisplay(d);
@@ -318,27 +326,26 @@ TEST(X11Hostile, TheHostsErrorHandlerStaysTheHostsAndSeesOnlyItsOwnErrors) {
   x11_host_error_handler handler(x.dpy);
   Display *d = x.dpy;
   auto atom = [&](const char *n) { return XInternAtom(d, n, False); };
-  for (int round = 0; round < 20; round++) {
+  // Twenty sessions; under the sanitizer, where each costs seconds, five
+  // (the normal build runs all twenty).
+  const int rounds = kHostileSlowdown > 1 ? 5 : 20;
+  for (int round = 0; round < rounds; round++) {
     clap_editor e;
     ASSERT_TRUE(e.create_and_open(x.parent));
     auto pump = [&](int ms) { e.host.loop.run_for(ms); };
-    pump(60);
+    pump(30);
     const Window win = editor_window(x);
     const inst_t *ci = e.core_plugin()->ci;
     // A drag.
     const int bx = int(ci->equ[2].x), by = int(ci->equ[2].y);
+    // (The server keeps the order of input: one turn of the loop takes it all.)
     x.move_to(win, bx, by);
-    pump(15);
     x.button(1, true);
-    for (int i = 1; i <= 3; i++) {
-      x.move_to(win, bx + 5 * i, by);
-      pump(15);
-    }
+    for (int i = 1; i <= 3; i++) x.move_to(win, bx + 5 * i, by);
     x.button(1, false);
-    pump(15);
+    pump(20);
     // Typing, copying and pasting in a knob's field.
     x.move_to(win, ci->cpos[2].gx, ci->cpos[2].gy);
-    pump(15);
     x.button(3, true);
     x.button(3, false);
     serve_until(e.host.loop, [&] { return ci->knob_textedit_on[2] == 1; }, 1000);
@@ -367,7 +374,7 @@ TEST(X11Hostile, TheHostsErrorHandlerStaysTheHostsAndSeesOnlyItsOwnErrors) {
     XDestroyWindow(d, source);
     x.sync();
     pump(40);
-    if (round == 10) {
+    if (round == rounds / 2) {
       // The host's own mistake, mid-session.
       XChangeProperty(d, Window(0x3FFFFF3), XA_STRING, XA_STRING, 8, PropModeReplace,
                       reinterpret_cast<const unsigned char *>("x"), 1);
