@@ -10,6 +10,7 @@
 #include "graphics/frame.h"
 #include "graphics/layout.h"
 #include "memory_host.h"
+#include "state/params.h"
 #include "system/instance.h"
 
 namespace {
@@ -69,6 +70,23 @@ void BM_DrawFrameScaled(benchmark::State &state) {
   }
 }
 BENCHMARK(BM_DrawFrameScaled)->Arg(100)->Arg(150)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// New audio and a knob turned by the host every frame: the knob's box is
+// redrawn besides the picture.
+void BM_DrawFrameKnobMoves(benchmark::State &state) {
+  open_editor e(1060, 566);
+  double gain = 1.0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    e.audio();
+    gain = gain > 3.0 ? 1.0 : gain + 0.05;
+    e.host->set(TV_PARAM_COLOUR_GAIN, gain);
+    tarvelon_on_param_change(e.ci, TV_PARAM_COLOUR_GAIN);
+    state.ResumeTiming();
+    tarvelon_draw_frame(e.ci);
+  }
+}
+BENCHMARK(BM_DrawFrameKnobMoves)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_DrawFrameIdle(benchmark::State &state) {
   open_editor e(1060, 566);

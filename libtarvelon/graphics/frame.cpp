@@ -431,8 +431,10 @@ int32_t tarvelon_draw_frame(inst_t *ci) noexcept {
 
   const int32_t scheme = ci->colscheme;
   vl_current().fb = &ci->fb_ctx;
-  if (ci->colgain != 0.0) paint_rainbows(ci, scheme);
-  if (ci->mouseout_time < 2.0) draw_grids_lut(ci);
+  // The grid goes into each row as soon as the row is filled.
+  const bool grid_done = ci->colgain != 0.0 && paint_rainbows_with_grid(ci, scheme);
+  if (ci->colgain != 0.0 && !grid_done) paint_rainbows(ci, scheme);
+  if (!grid_done && ci->mouseout_time < 2.0) draw_grids_lut(ci);
   draw_bezier(ci, &view, scheme);
   draw_dashed_fft(ci, scheme);
   tarvelon_store_band_positions(ci, &view);

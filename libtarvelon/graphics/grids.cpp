@@ -179,6 +179,11 @@ void make_grids_lut(inst_t *ci) noexcept {
   index_grid_alpha(ci, n);
 }
 
+int64_t tarvelon_grid_weight(const inst_t *ci) noexcept {
+  if (!ci || !(ci->mouseout_time < 2.0)) return 0;
+  return std::max<int64_t>(0, std::llround(gaussian(2.0 * ci->mouseout_time) * 32768.0));
+}
+
 void draw_grids_lut(inst_t *ci) noexcept {
   if (!ci || !ci->grids_lut || !ci->fb.l || ci->kVW < 2) return;
   const int64_t weight = std::llround(gaussian(2.0 * ci->mouseout_time) * 32768.0);

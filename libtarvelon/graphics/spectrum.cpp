@@ -9,6 +9,7 @@
 
 #include "dsp/fft.h"
 #include "dsp/scales.h"
+#include "graphics/curve_grid.h"
 #include "system/instance.h"
 #include "vl_colour.h"
 #include "vl_pixel_kernels.h"
@@ -274,14 +275,36 @@ int32_t tarvelon_spectrum_stays_dark(inst_t *ci) noexcept {
   return 1;
 }
 
-void paint_rainbows(inst_t *ci, int32_t colscheme) noexcept {
-  if (!ci) return;
+namespace {
+struct grid_pass {
+  const uint16_t *alpha;  // null: no grid in this pass
+  lrgb_t colour;
+  int64_t weight;
+};
+
+bool paint(inst_t *ci, int32_t colscheme, const grid_pass &grid);
+}  // namespace
+
+void paint_rainbows(inst_t *ci, int32_t colscheme) noexcept { paint(ci, colscheme, grid_pass{}); }
+
+bool paint_rainbows_with_grid(inst_t *ci, int32_t colscheme) noexcept {
+  if (!ci || !ci->grid_alpha || !ci->fb.l || ci->kVW < 2) return false;
+  const int32_t W = ci->fb.w, H = ci->fb.h;
+  // Every row of the area must be painted by the fill for the blend to follow it.
+  if (ci->vx < 2 || ci->vy < 2 || ci->vx + ci->kVW + 2 >= W || ci->vy + ci->kVH + 3 >= H) return false;
+  const int64_t weight = tarvelon_grid_weight(ci);
+  return paint(ci, colscheme, grid_pass{weight > 0 ? ci->grid_alpha : nullptr, ci->grid_rgb, weight});
+}
+
+namespace {
+bool paint(inst_t *ci, int32_t colscheme, const grid_pass &grid) {
+  if (!ci) return false;
   raster_t &fb = ci->fb;
   const int32_t W = fb.w, H = fb.h, vx = ci->vx, vy = ci->vy, kVW = ci->kVW, kVH = ci->kVH;
   double **st = ci->spectral_table;
   if (!fb.l || W <= 0 || H <= 0 || kVW < 2 || kVW != ci->visual_width || !st || !st[0] || !st[1] || !st[2] ||
       !ci->fft_mag_lut || !ci->spline_lut_int || vy + kVH + 1 >= H)
-    return;
+    return false;
   const int32_t ix0 = std::max(-vx, -2), ix1 = std::min(W - vx - 1, kVW + 2);
   lrgb_t *in_row = fb.l + size_t(vy + kVH + 1) * size_t(W);
   lrgb_t *out_row = fb.l + size_t(vy) * size_t(W);
@@ -316,5 +339,11 @@ void paint_rainbows(inst_t *ci, int32_t colscheme) noexcept {
       vl_select_row(row + vx + m0, ci->spline_lut_int + m0, iy, in_row + vx + m0, out_row + vx + m0, m1 - m0 + 1);
     for (int32_t ix = std::max(kVW, ix0); ix <= ix1; ix++)
       row[vx + ix] = ci->spline_lut_int[kVW - 1] < iy ? in_row[vx + ix] : out_row[vx + ix];
+    if (grid.alpha && iy > 0 && iy < kVH)
+      vl_grid_row(row + vx, grid.alpha + size_t(iy) * size_t(kVW), grid.colour, grid.weight, kVW);
   }
+  // Row 0 held the colours the other rows were filled from: its grid comes last.
+  if (grid.alpha) vl_grid_row(out_row + vx, grid.alpha, grid.colour, grid.weight, kVW);
+  return true;
 }
+}  // namespace

@@ -24,6 +24,11 @@ int32_t tarvelon_spectrum_stays_dark(inst_t *ci) noexcept;
 int32_t tarvelon_spectrum_table_is_dark(const inst_t *ci) noexcept;
 // Paints the spectrum over the visualisation area of fb. [GUI thread]
 void paint_rainbows(inst_t *ci, int32_t colscheme) noexcept;
+// The same with the grid blended into each row of the area right after the
+// row is filled (while it is in cache), exactly as draw_grids_lut would
+// blend it afterwards. false, with nothing painted, when the grid cannot be
+// blended that way (then paint and blend separately).
+bool paint_rainbows_with_grid(inst_t *ci, int32_t colscheme) noexcept;
 
 // Mono schemes (0 "RGB", 1 "CMY"): the colour ratios of a hue value.
 void comp_colour_ratios(double hue, double *r, double *g, double *b, int32_t colscheme) noexcept;

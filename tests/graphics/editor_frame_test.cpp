@@ -409,3 +409,22 @@ TEST(Frame, ASpectrumOnlyFrameWritesNothingOutsideThePicture) {
   EXPECT_EQ(outside, size_t(ci->fb.w) * size_t(ci->fb.h) - size_t(v.p1.x - v.p0.x) * size_t(v.p1.y - v.p0.y));
   EXPECT_EQ(inside, 0u);
 }
+
+// The grid blended row by row right after the fill gives exactly the picture
+// of the fill followed by the separate grid pass, at any fade.
+TEST(Grid, BlendedWhileFillingEqualsBlendedAfterwards) {
+  editor e;
+  inst_t *ci = e.t.ci;
+  e.process(0.4, 0.1, 40);
+  e.frame();
+  for (double fade : {0.0, 0.7, 1.9, 2.5}) {
+    ci->mouseout_time = fade;
+    vl_current().fb = &ci->fb_ctx;
+    paint_rainbows(ci, 2);
+    if (fade < 2.0) draw_grids_lut(ci);
+    const std::vector<lrgb_t> apart(ci->fb.l, ci->fb.l + ci->fb.as);
+    ASSERT_TRUE(paint_rainbows_with_grid(ci, 2));
+    EXPECT_EQ(std::memcmp(apart.data(), ci->fb.l, apart.size() * sizeof(lrgb_t)), 0) << "fade " << fade;
+  }
+  vl_current().fb = nullptr;
+}
