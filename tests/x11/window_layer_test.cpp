@@ -83,7 +83,8 @@ TEST(X11Clipboard, TextCrossesBetweenTwoEditorsThroughTheServer) {
   EXPECT_EQ(len, std::strlen(text) + 1);
   pw_free_clipboard_text(text);
 
-  // The other editor asks the server; the owner answers from its own loop.
+  // The other editor finds the owner is an editor of this process and takes
+  // the text directly, even while the owner's loop runs on another thread.
   std::atomic<bool> serve{true};
   std::thread owner([&] {
     while (serve) {
