@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "graphics/layout.h"
 #include "koppel_clap.h"
 #include "koppel_extensions/window_win.h"
 #include "koppel_gui_bridge.h"
@@ -362,4 +363,42 @@ TEST(WinEditor, WithoutAHostScaleTheEditorFollowsItsMonitorsDpi) {
   EXPECT_EQ(w, uint32_t(lw));
   EXPECT_EQ(h, uint32_t(lh));
   e.close();
+}
+
+// A DPI-aware host whose window sits at 192 DPI (Wine: LogPixels 192 in the
+// prefix's "Control Panel\Desktop"; Windows: a 200 % monitor) opens the
+// editor at 2× without being asked. Skipped where the screen is not at 192 DPI.
+TEST(WinEditor, AParentAt192DpiOpensTheEditorAtTwoTimes) {
+  using ctx_fn = void *(WINAPI *)(void *);
+  using dpi_fn = UINT(WINAPI *)(HWND);
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  const auto set_ctx =
+      reinterpret_cast<ctx_fn>(reinterpret_cast<void *>(GetProcAddress(user32, "SetThreadDpiAwarenessContext")));
+  const auto get_dpi = reinterpret_cast<dpi_fn>(reinterpret_cast<void *>(GetProcAddress(user32, "GetDpiForWindow")));
+  if (!set_ctx || !get_dpi) GTEST_SKIP() << "no per-window DPI on this system";
+  // Per-monitor aware, as hosts are; this thread only, put back at the end.
+  void *const before = set_ctx(reinterpret_cast<void *>(intptr_t(-4)));
+  {
+    host_window parent;
+    if (get_dpi(parent.hwnd) != 192) {
+      set_ctx(before);
+      GTEST_SKIP() << "the host window is at " << get_dpi(parent.hwnd) << " DPI";
+    }
+    clap_editor e;
+    ASSERT_TRUE(e.host.create());
+    ASSERT_TRUE(e.host.gui->create(e.host.plugin, CLAP_WINDOW_API_WIN32, false));
+    clap_window_t win{};
+    win.api = CLAP_WINDOW_API_WIN32;
+    win.win32 = parent.hwnd;
+    ASSERT_TRUE(e.host.gui->set_parent(e.host.plugin, &win));
+    e.open = e.host.gui->show(e.host.plugin);
+    inst_t *ci = e.core_plugin()->ci;
+    EXPECT_EQ(tarvelon_ui_scale(ci), 2.0);
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(e.host.gui->get_size(e.host.plugin, &w, &h));
+    EXPECT_EQ(w, uint32_t(std::min(2 * ci->gui_width, 3840)));
+    EXPECT_EQ(h, uint32_t(std::min(2 * ci->gui_height, 2160)));
+    e.close();
+  }
+  set_ctx(before);
 }
