@@ -428,12 +428,11 @@ bool tarvelon_koppel_frame_due(const TarvelonKoppelGui *g, int64_t now) noexcept
   // The analyser keeps capturing while the editor is open, even when no frame
   // is drawn: sound after silence must reach the still check below.
   ci->screen_timeout = 0;
-  // A click or a key is shown at once; moves and wheel turns at the frame rate.
-  for (uint32_t i = 0; i < g->inputEventCount; i++)
-    if (!droppable(g->inputEvents[i].type)) return true;
+  // Queued input is replayed at once (a drag follows the pointer; the host's
+  // timer already spaces the ticks), everything else at the frame rate.
+  if (g->inputEventCount > 0) return true;
   const double since = double(now - g->lastFrameUs);
   if (since < double(kKoppelMinFrameSpacingUs)) return false;
-  if (g->inputEventCount > 0) return true;
   if (now - g->lastInputUs >= kKoppelInteractiveUs && still(g, ci)) return false;
   // All editors together take at most half of the host's GUI thread; at
   // least ten frames a second each, whatever one frame costs.
