@@ -144,7 +144,8 @@ long run_hostile_client(Window target, int seconds, unsigned seed) {
       size_t bytes = pick(4) == 0 ? junk.size() : pick(64);
       const unsigned char *data = junk.data();
       if (pick(3) == 0) data = reinterpret_cast<const unsigned char *>(uri_list), bytes = sizeof uri_list - 1;
-      const int items = int(bytes / size_t(format / 8));
+      // Xlib takes format-32 data as an array of longs, whatever their width.
+      const int items = int(bytes / (format == 32 ? sizeof(long) : size_t(format / 8)));
       XChangeProperty(d, pick(6) ? rq.requestor : some_window(), pick(4) ? rq.property : random_atom(), type, format,
                       PropModeReplace, data, items);
       XEvent reply{};
@@ -202,7 +203,7 @@ long run_hostile_client(Window target, int seconds, unsigned seed) {
         const int format = pick(3) == 0 ? 32 : pick(2) ? 8 : 16;
         const size_t bytes = pick(8) == 0 ? 64 * 1024 : pick(256);
         XChangeProperty(d, target, random_atom(), random_atom(), format, pick(4) ? PropModeReplace : PropModeAppend,
-                        junk.data(), int(bytes / size_t(format / 8)));
+                        junk.data(), int(bytes / (format == 32 ? sizeof(long) : size_t(format / 8))));
         if (pick(4) == 0) XDeleteProperty(d, target, random_atom());
         sent++;
         break;
