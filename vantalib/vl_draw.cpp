@@ -16,6 +16,23 @@ framebuffer_t *target() {
   return (fb && fb->r.l && fb->r.w > 0 && fb->r.h > 0) ? fb : nullptr;
 }
 
+// The window pixels a primitive may touch, inclusive: the raster where it
+// lies in the window, cut to the clip rectangle when one is on.
+struct pixel_bounds {
+  int x0, y0, x1, y1;
+};
+pixel_bounds bounds_of(const framebuffer_t *fb) {
+  pixel_bounds b{fb->origin.x, fb->origin.y, fb->origin.x + fb->r.w - 1, fb->origin.y + fb->r.h - 1};
+  if (fb->clip_on) {
+    b.x0 = std::max(b.x0, fb->clip.p0.x), b.y0 = std::max(b.y0, fb->clip.p0.y);
+    b.x1 = std::min(b.x1, fb->clip.p1.x - 1), b.y1 = std::min(b.y1, fb->clip.p1.y - 1);
+  }
+  return b;
+}
+lrgb_t *pixel_at(const framebuffer_t *fb, int x, int y) {
+  return fb->r.l + size_t(y - fb->origin.y) * size_t(fb->r.w) + size_t(x - fb->origin.x);
+}
+
 bool finite(std::initializer_list<double> v) {
   for (double x : v)
     if (!std::isfinite(x)) return false;
@@ -33,16 +50,17 @@ template <class Cov>
 void shade_box(framebuffer_t *fb, double x0, double y0, double x1, double y1, lrgb_t colour, blend_func_t blend,
                double intensity, Cov cov) {
   if (!finite({x0, y0, x1, y1, intensity}) || !blend || intensity == 0.0) return;
-  x0 = std::max(x0, 0.0), y0 = std::max(y0, 0.0);
-  x1 = std::min(x1, double(fb->r.w - 1)), y1 = std::min(y1, double(fb->r.h - 1));
+  const pixel_bounds b = bounds_of(fb);
+  x0 = std::max(x0, double(b.x0)), y0 = std::max(y0, double(b.y0));
+  x1 = std::min(x1, double(b.x1)), y1 = std::min(y1, double(b.y1));
   if (x0 > x1 || y0 > y1) return;
   const int ix0 = int(std::ceil(x0)), ix1 = int(std::floor(x1));
   const int iy0 = int(std::ceil(y0)), iy1 = int(std::floor(y1));
   for (int y = iy0; y <= iy1; y++) {
-    lrgb_t *row = fb->r.l + size_t(y) * size_t(fb->r.w);
+    lrgb_t *row = pixel_at(fb, fb->origin.x, y);
     for (int x = ix0; x <= ix1; x++) {
       const int32_t p = to_coverage(cov(double(x), double(y)) * intensity);
-      if (p) blend(&row[x], colour, p);
+      if (p) blend(&row[x - fb->origin.x], colour, p);
     }
   }
 }
@@ -86,20 +104,22 @@ void draw_line_thin(xy_t p1, xy_t p2, double radius, lrgb_t colour, blend_func_t
   const double v1 = shallow ? p1.y : p1.x, v2 = shallow ? p2.y : p2.x;
   const double du = u2 - u1, dv = v2 - v1;
   const double half = m * len / std::fabs(du);
-  const int umax = (shallow ? fb->r.w : fb->r.h) - 1, vmax = (shallow ? fb->r.h : fb->r.w) - 1;
-  const double ulo = std::max(std::min(u1, u2) - m, 0.0), uhi = std::min(std::max(u1, u2) + m, double(umax));
+  const pixel_bounds b = bounds_of(fb);
+  const int umin = shallow ? b.x0 : b.y0, umax = shallow ? b.x1 : b.y1;
+  const int vmin = shallow ? b.y0 : b.x0, vmax = shallow ? b.y1 : b.x1;
+  const double ulo = std::max(std::min(u1, u2) - m, double(umin)), uhi = std::min(std::max(u1, u2) + m, double(umax));
   if (ulo > uhi) return;
   for (int u = int(std::ceil(ulo)); u <= int(std::floor(uhi)); u++) {
     const double t = std::clamp((u - u1) / du, 0.0, 1.0);
     const double vc = v1 + t * dv;
-    const double vlo = std::max(vc - half, 0.0), vhi = std::min(vc + half, double(vmax));
+    const double vlo = std::max(vc - half, double(vmin)), vhi = std::min(vc + half, double(vmax));
     if (vlo > vhi) continue;
     for (int v = int(std::ceil(vlo)); v <= int(std::floor(vhi)); v++) {
       const int x = shallow ? u : v, y = shallow ? v : u;
       const double d2 = seg_distance2(x, y, p1.x, p1.y, dx, dy, len2) * inv_r2;
       if (d2 > kReach * kReach) continue;
       const int32_t p = to_coverage(std::exp(-d2) * intensity);
-      if (p) blend(&fb->r.l[size_t(y) * size_t(fb->r.w) + size_t(x)], colour, p);
+      if (p) blend(pixel_at(fb, x, y), colour, p);
     }
   }
 }
@@ -170,15 +190,12 @@ void blit_sprite(const raster_t *sprite, xyi_t pos, blend_func_t blend, int hmod
   if (!fb || !sprite || !sprite->l || sprite->w <= 0 || sprite->h <= 0 || !blend) return;
   const int64_t left = hmode == 0 ? int64_t(pos.x) - sprite->w / 2 : hmode == 2 ? int64_t(pos.x) - sprite->w : pos.x;
   const int64_t top = vmode == 0 ? int64_t(pos.y) - sprite->h / 2 : vmode == 4 ? int64_t(pos.y) - sprite->h + 1 : pos.y;
-  int64_t x0 = std::max<int64_t>(left, 0), x1 = std::min<int64_t>(left + sprite->w, fb->r.w);
-  int64_t y0 = std::max<int64_t>(top, 0), y1 = std::min<int64_t>(top + sprite->h, fb->r.h);
-  if (fb->clip_on) {
-    x0 = std::max<int64_t>(x0, fb->clip.p0.x), x1 = std::min<int64_t>(x1, fb->clip.p1.x);
-    y0 = std::max<int64_t>(y0, fb->clip.p0.y), y1 = std::min<int64_t>(y1, fb->clip.p1.y);
-  }
+  const pixel_bounds b = bounds_of(fb);
+  const int64_t x0 = std::max<int64_t>(left, b.x0), x1 = std::min<int64_t>(left + sprite->w, int64_t(b.x1) + 1);
+  const int64_t y0 = std::max<int64_t>(top, b.y0), y1 = std::min<int64_t>(top + sprite->h, int64_t(b.y1) + 1);
   for (int64_t y = y0; y < y1; y++) {
     const lrgb_t *src = sprite->l + size_t(y - top) * size_t(sprite->w) + size_t(x0 - left);
-    lrgb_t *dst = fb->r.l + size_t(y) * size_t(fb->r.w) + size_t(x0);
+    lrgb_t *dst = pixel_at(fb, int(x0), int(y));
     if (blend == blend_solid) {
       std::copy(src, src + (x1 - x0), dst);
       continue;

@@ -49,6 +49,11 @@ struct framebuffer_t {
   // rectangle draws what overlaps it and nothing beyond).
   recti_t clip;
   int32_t clip_on;
+  // Window position of the raster's first pixel: a raster holding a strip of
+  // a larger picture draws exactly the pixels the whole picture would have
+  // there, at the same coordinates. Lines, circles, boxes and sprites honour
+  // it; everything else expects {0, 0}.
+  xyi_t origin;
 };
 
 // Planes for make_raster.

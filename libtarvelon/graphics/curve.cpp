@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "dsp/scales.h"
+#include "graphics/curve_cover.h"
 #include "graphics/curve_grid.h"
 #include "graphics/layout.h"
 #include "graphics/resources.h"
@@ -88,6 +89,8 @@ void draw_bezier(inst_t *ci, tarvelon_band_view_t *view, int32_t colscheme) noex
 
   const double *row = ci->spline_lut ? ci->spline_lut[2] : nullptr;
   if (!row || ci->visual_width != ci->kVW) return;
+  const recti_t shown = ci->frame_visual;
+  if (tarvelon_add_curve(ci, shown, shown.p0.y, shown.p1.y)) return;
   for (int32_t i = 1; i < ci->kVW; i++)
     draw_line_thin(xy_t{ci->vxf + i, ci->vyf + row[i]}, xy_t{ci->vxf + i - 1, ci->vyf + row[i - 1]}, lw, white,
                    blend_add, 1.0);

@@ -358,8 +358,6 @@ void present_changes(inst_t *ci, const tarvelon_band_view_t &view) {
   const int32_t band = std::clamp(ci->selband, 0, 3);
   ci->frame_light_level = light;
   if (full) {
-    ci->frame_visual = visual_rect(ci);
-    ci->frame_hole = clean_hole(ci);
     for (const knob_slot &k : kKnobs)
       ci->frame_knob_key[k.slot] = tarvelon_knob_look(ci, strip_img, k.slot <= 3 ? k.param + band : k.param, k.slot,
                                                       view.selband_on, &ci->frame_knob_box[k.slot]);
@@ -428,6 +426,10 @@ int32_t tarvelon_draw_frame(inst_t *ci) noexcept {
 
   tarvelon_band_view_t view;
   recompute_tables(ci, &view);
+  if (ci->frame_full || ci->fb_size_changed) {  // the panel may have changed: where the picture shows
+    ci->frame_visual = visual_rect(ci);
+    ci->frame_hole = clean_hole(ci);
+  }
 
   const int32_t scheme = ci->colscheme;
   vl_current().fb = &ci->fb_ctx;

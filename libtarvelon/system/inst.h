@@ -174,6 +174,7 @@ struct inst_t {
   // Artwork drawn for ui_scale (knob frames, light, shadow, logo); exists
   // only with the window-sized rasters, and only at a scale other than 1.
   struct tarvelon_scaled_art_t *scaled_art;
+  struct tarvelon_curve_cover_t *curve_cover;  // the curve's amounts while an editor is open
   // The grid layer's coverage alone (kVW×kVH), so the per-frame grid blend
   // reads two bytes a pixel; its colour is the same everywhere.
   uint16_t *grid_alpha;

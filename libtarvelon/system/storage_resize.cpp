@@ -3,6 +3,7 @@
 
 #include "dsp/scales.h"
 #include "graphics/artwork.h"
+#include "graphics/curve_cover.h"
 #include "system/instance.h"
 
 void tarvelon_resize_lrgb_raster(inst_t *ci, raster_t *r, size_t pixel_count, int32_t resolution_changed) noexcept {
@@ -27,6 +28,7 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
     gc_free(ci, ci->grid_alpha);
     ci->grid_alpha = nullptr;
     tarvelon_release_scaled_art(ci);  // drawn for the editor's scale: goes with it
+    tarvelon_release_curve_cover(ci);
     sync_vantalib_framebuffers(ci);
     return;
   }

@@ -1,0 +1,20 @@
+// The display curve kept between frames as the amount it adds to each pixel.
+// The curve is white drawn additively: what it adds to a pixel does not depend
+// on what lies under it, so it is worked out once per curve (and area, and
+// scale) instead of once per frame, and adding it gives exactly the pixels
+// drawing it would.
+#pragma once
+#include <cstdint>
+
+#include "vl_raster.h"
+
+struct inst_t;
+
+// Adds the curve to the rows [y0, y1) of the current target, inside the
+// window rectangle `region` (pixels outside it are never shown), rebuilding
+// the amounts first when the curve changed. 0 when it could not (no
+// memory, or a curve colour that is not pure white): the caller draws the
+// curve itself then. [GUI thread, inside a frame]
+int32_t tarvelon_add_curve(inst_t *ci, recti_t region, int32_t y0, int32_t y1) noexcept;
+// Frees the kept amounts (the editor closed). [GUI thread]
+void tarvelon_release_curve_cover(inst_t *ci) noexcept;
