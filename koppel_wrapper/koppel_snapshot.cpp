@@ -17,7 +17,7 @@ bool draw_snapshot(TarvelonKoppelPlugin *p, uint32_t width, uint32_t height, uin
   }
   bool ok = true;
   if (relayout || ci->fb.w != int32_t(width) || ci->fb.h != int32_t(height))
-    ok = tarvelon_resize_editor(ci, int32_t(width), int32_t(height)) && ci->fb.l;
+    ok = tarvelon_resize_editor(ci, int32_t(width), int32_t(height)) && ci->strip.l;
   srgb_t *const previous = ci->composite.srgb;
   if (ok) {
     ci->composite.srgb = reinterpret_cast<srgb_t *>(pixels);

@@ -225,13 +225,12 @@ void blit_overlay(const raster_t *layer) noexcept {
   }
 }
 
-namespace {
 // Where row y starts in the dither table: a fixed sequence, so the same
 // picture gets the same dither (frames and snapshots are reproducible, a still
 // picture does not shimmer), and any rectangle converts exactly as it would
 // as part of the whole frame. Each row starts at its own place in the noise
 // table, so no pattern lines up from row to row.
-uint32_t row_dither_start(int y) {
+uint32_t vl_row_dither_start(int y) noexcept {
   constexpr int kRows = 4096;
   static const struct starts {
     uint32_t at[kRows];
@@ -245,7 +244,6 @@ uint32_t row_dither_start(int y) {
   for (int i = kRows - 1; i < y; i++) rng ^= rng << 13, rng ^= rng >> 17, rng ^= rng << 5;
   return rng & 16383;
 }
-}  // namespace
 
 void convert_lrgb_to_g22(int mode) noexcept {
   framebuffer_t *fb = target();
@@ -262,7 +260,7 @@ void convert_lrgb_to_g22_rect(int mode, int x0, int y0, int x1, int y1) noexcept
   uint8_t *out = reinterpret_cast<uint8_t *>(fb->r.srgb);
   for (int y = y0; y < y1; y++)
     vl_convert_row(fb->r.l + size_t(y) * w + size_t(x0), out + (size_t(y) * w + size_t(x0)) * 4, x1 - x0,
-                   row_dither_start(y) + uint32_t(x0), mode == 1);
+                   vl_row_dither_start(y) + uint32_t(x0), mode == 1);
 }
 
 rect_t make_rect_centred(xy_t centre, xy_t size) noexcept {

@@ -38,5 +38,8 @@ void convert_lrgb_to_g22(int mode) noexcept;
 // The same for the pixels of [x0, x1) × [y0, y1) only (clipped to the
 // framebuffer), byte for byte what the whole conversion gives there.
 void convert_lrgb_to_g22_rect(int mode, int x0, int y0, int x1, int y1) noexcept;
+// Where the dither of window row y starts (pixel x of the row uses this + x):
+// any rectangle converts exactly as it would as part of the whole frame.
+uint32_t vl_row_dither_start(int y) noexcept;
 
 rect_t make_rect_centred(xy_t centre, xy_t size) noexcept;

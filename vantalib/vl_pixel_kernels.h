@@ -17,10 +17,25 @@ struct vl_g22_tables {
 };
 const vl_g22_tables &vl_g22(void) noexcept;
 
+// What a column of a picture mostly holds, converted ahead: up to four
+// candidate colours per column (alpha 0; a pixel matches on r, g, b) with
+// their codes (encode of b, g, r, then 0xFFFF when the pixel is bright
+// enough to dither, else 0). Index by the pixel's x within the row passed.
+struct vl_column_codes {
+  const uint64_t *colour[4];
+  const uint64_t *code[4];
+  int count;
+};
+// The code of one pixel, as the candidates hold it.
+uint64_t vl_pixel_code(lrgb_t px, const vl_g22_tables &t) noexcept;
+
 namespace vl_generic {
 // n pixels of src to dst (bytes b, g, r, 0); idx is the dither index of the
 // first pixel, advancing by one per pixel; dither 0 adds none.
 void convert_row(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_g22_tables &t);
+// The same, reading the codes of pixels that equal a candidate from c.
+void convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_column_codes &c,
+                       const vl_g22_tables &t);
 // out = fb under panel by the panel's alpha (alpha from fb), n pixels.
 void composite_row(const lrgb_t *fb, const lrgb_t *panel, lrgb_t *out, int n);
 // row blended towards the colour g by alpha·weight >> 15, n pixels; alpha 0 leaves a pixel alone.
@@ -30,6 +45,8 @@ void select_row(lrgb_t *row, const int32_t *rows, int32_t iy, const lrgb_t *belo
 }  // namespace vl_generic
 namespace vl_avx2 {
 void convert_row(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_g22_tables &t);
+void convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_column_codes &c,
+                       const vl_g22_tables &t);
 void composite_row(const lrgb_t *fb, const lrgb_t *panel, lrgb_t *out, int n);
 void grid_row(lrgb_t *row, const uint16_t *alpha, lrgb_t g, int64_t weight, int n);
 void select_row(lrgb_t *row, const int32_t *rows, int32_t iy, const lrgb_t *below, const lrgb_t *above, int n);
@@ -42,6 +59,9 @@ int32_t vl_use_pixel_kernel(int32_t choice) noexcept;
 
 // The dispatched kernels. [any thread] no allocation
 void vl_convert_row(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither) noexcept;
+// The same bytes as vl_convert_row, faster where most pixels are candidates.
+void vl_convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither,
+                          const vl_column_codes &c) noexcept;
 void vl_composite_row(const lrgb_t *fb, const lrgb_t *panel, lrgb_t *out, int n) noexcept;
 void vl_grid_row(lrgb_t *row, const uint16_t *alpha, lrgb_t g, int64_t weight, int n) noexcept;
 void vl_select_row(lrgb_t *row, const int32_t *rows, int32_t iy, const lrgb_t *below, const lrgb_t *above,

@@ -52,6 +52,66 @@ void convert_row(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dithe
   vl_generic::convert_row(src + x, dst + 4 * x, n - x, idx, dither, t);
 }
 
+namespace {
+// The codes of four pixels (alpha already 0) from the table, as vl_pixel_code
+// gives them: encode of b, g, r, and the brightness word.
+__m256i codes_of(__m256i px, const vl_g22_tables &t) {
+  const int *enc = reinterpret_cast<const int *>(t.encode);
+  const __m256i full = _mm256_set1_epi32(32768), lo16 = _mm256_set1_epi32(0xFFFF);
+  const __m256i p01 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(px));       // r g b 0 of pixels 0, 1
+  const __m256i p23 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(px, 1));  // and of 2, 3
+  const __m256i e01 = _mm256_and_si256(_mm256_i32gather_epi32(enc, _mm256_min_epu32(p01, full), 2), lo16);
+  const __m256i e23 = _mm256_and_si256(_mm256_i32gather_epi32(enc, _mm256_min_epu32(p23, full), 2), lo16);
+  // Words r g b 0 per pixel, in order, then b g r in place.
+  const __m256i e = _mm256_permute4x64_epi64(_mm256_packus_epi32(e01, e23), 0xD8);
+  const __m256i bgr = _mm256_shuffle_epi8(
+      e, _mm256_setr_epi8(4, 5, 2, 3, 0, 1, -1, -1, 12, 13, 10, 11, 8, 9, -1, -1, 4, 5, 2, 3, 0, 1, -1, -1, 12, 13, 10,
+                          11, 8, 9, -1, -1));
+  // r + g + b of each pixel: two horizontal adds leave s0 s2 s0 s2 | s1 s3 s1 s3.
+  const __m256i h = _mm256_hadd_epi32(p01, p23);
+  const __m256i sums = _mm256_permutevar8x32_epi32(_mm256_hadd_epi32(h, h), _mm256_setr_epi32(0, 0, 4, 4, 1, 1, 5, 5));
+  const __m256i bright = _mm256_and_si256(_mm256_cmpgt_epi32(sums, _mm256_set1_epi32(9)),
+                                          _mm256_set1_epi64x(int64_t(0xFFFF000000000000ull)));
+  return _mm256_or_si256(bgr, bright);
+}
+}  // namespace
+
+void convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_column_codes &c,
+                       const vl_g22_tables &t) {
+  const __m256i rgb = _mm256_set1_epi64x(0x0000FFFFFFFFFFFFll);
+  // Within each 128-bit half: the dither word of each pixel in its four
+  // channels, and a code's brightness word in its four.
+  const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3, 4, 5, 4, 5, 4, 5, 4, 5, 6, 7,
+                                          6, 7, 6, 7, 6, 7);
+  const __m256i bright = _mm256_setr_epi8(6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15, 6, 7, 6, 7, 6, 7, 6,
+                                          7, 14, 15, 14, 15, 14, 15, 14, 15);
+  const int k = c.count;
+  int x = 0;
+  for (; x + 4 <= n; x += 4) {
+    const __m256i px = _mm256_and_si256(load(src + x), rgb);
+    __m256i code = _mm256_setzero_si256(), hit = _mm256_setzero_si256();
+    for (int i = 0; i < k; i++) {
+      const __m256i m = _mm256_cmpeq_epi64(px, load(c.colour[i] + x));
+      code = _mm256_blendv_epi8(code, load(c.code[i] + x), m);
+      hit = _mm256_or_si256(hit, m);
+    }
+    if (_mm256_movemask_epi8(hit) != -1) code = _mm256_blendv_epi8(codes_of(px, t), code, hit);
+    __m256i d = _mm256_setzero_si256();
+    if (dither) {
+      d = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(_mm256_castsi128_si256(_mm_loadl_epi64(
+                                                           reinterpret_cast<const __m128i *>(t.dither + idx))),
+                                                       0x00),
+                              spread);
+      d = _mm256_and_si256(_mm256_and_si256(d, _mm256_shuffle_epi8(code, bright)), rgb);
+    }
+    idx = (idx + 4) & 16383;
+    const __m256i v = _mm256_srai_epi16(_mm256_add_epi16(_mm256_and_si256(code, rgb), d), 5);
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(v, v), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 4 * x), _mm256_castsi256_si128(bytes));
+  }
+  vl_generic::convert_row(src + x, dst + 4 * x, n - x, idx, dither, t);
+}
+
 void composite_row(const lrgb_t *f, const lrgb_t *p, lrgb_t *c, int n) {
   const __m256i alpha = _mm256_set1_epi64x(int64_t(0xFFFF) << 48), full = _mm256_set1_epi32(32768);
   int x = 0;

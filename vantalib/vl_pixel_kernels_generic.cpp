@@ -23,6 +23,12 @@ const vl_g22_tables &vl_g22(void) noexcept {
   return t;
 }
 
+uint64_t vl_pixel_code(lrgb_t px, const vl_g22_tables &t) noexcept {
+  auto enc = [&](uint16_t v) { return uint64_t(t.encode[v > 32768 ? 32768 : v]); };
+  const uint64_t bright = int(px.r) + px.g + px.b > 9 ? 0xFFFF : 0;
+  return enc(px.b) | enc(px.g) << 16 | enc(px.r) << 32 | bright << 48;
+}
+
 namespace vl_generic {
 void convert_row(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_g22_tables &t) {
   auto enc = [&](uint16_t v) { return int(t.encode[v > 32768 ? 32768 : v]); };
@@ -36,6 +42,11 @@ void convert_row(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dithe
     dst[4 * x + 2] = byte(enc(px.r), d);
     dst[4 * x + 3] = 0;
   }
+}
+
+void convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_column_codes &,
+                       const vl_g22_tables &t) {
+  convert_row(src, dst, n, idx, dither, t);  // the codes are what the table gives
 }
 
 void composite_row(const lrgb_t *f, const lrgb_t *p, lrgb_t *c, int n) {
@@ -82,6 +93,10 @@ void grid_row(lrgb_t *row, const uint16_t *alpha, lrgb_t g, int64_t weight, int 
 void select_row(lrgb_t *row, const int32_t *rows, int32_t iy, const lrgb_t *below, const lrgb_t *above, int n) {
   vl_generic::select_row(row, rows, iy, below, above, n);
 }
+void convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_column_codes &c,
+                       const vl_g22_tables &t) {
+  vl_generic::convert_row_coded(src, dst, n, idx, dither, c, t);
+}
 }  // namespace vl_avx2
 #endif
 
@@ -110,6 +125,13 @@ void vl_convert_row(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int di
   const vl_g22_tables &t = vl_g22();
   if (use_avx2()) return vl_avx2::convert_row(src, dst, n, idx & 16383, dither, t);
   vl_generic::convert_row(src, dst, n, idx & 16383, dither, t);
+}
+void vl_convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither,
+                          const vl_column_codes &c) noexcept {
+  if (n <= 0) return;
+  const vl_g22_tables &t = vl_g22();
+  if (use_avx2()) return vl_avx2::convert_row_coded(src, dst, n, idx & 16383, dither, c, t);
+  vl_generic::convert_row_coded(src, dst, n, idx & 16383, dither, c, t);
 }
 void vl_composite_row(const lrgb_t *f, const lrgb_t *p, lrgb_t *c, int n) noexcept {
   if (n <= 0) return;

@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "dsp/scales.h"
-#include "graphics/curve_cover.h"
 #include "graphics/curve_grid.h"
 #include "graphics/layout.h"
+#include "graphics/picture.h"
 #include "graphics/resources.h"
 #include "system/instance.h"
 #include "vl_colour.h"
@@ -68,32 +68,28 @@ void draw_bezier(inst_t *ci, tarvelon_band_view_t *view, int32_t colscheme) noex
     e.x = p.x, e.y = p.y, e.h1x = h1.x, e.h1y = h1.y, e.h2x = h2.x, e.h2y = h2.y;
     const bool hovered = view->hover && view->hover_id == e.id;
 
-    draw_line_thin(h2, p, lw, h2_c, blend_alphablendfg, 1.0);
-    if (hovered && view->hover_type == 2) draw_circle(0, h2, 5.8 * s, lw, h2_c, blend_blend, 1.0);
-    else draw_circle(2, h2, 5.0 * s, lw, h2_c, blend_alphablendfg, 1.0);
-    draw_line_thin(h1, p, lw, h1_c, blend_alphablendfg, 1.0);
-    if (hovered && view->hover_type == 1) draw_circle(0, h1, 5.8 * s, lw, h1_c, blend_blend, 1.0);
-    else draw_circle(2, h1, 5.0 * s, lw, h1_c, blend_alphablendfg, 1.0);
+    tarvelon_overlay_line(ci, h2, p, lw, h2_c, blend_alphablendfg, 1.0);
+    if (hovered && view->hover_type == 2) tarvelon_overlay_circle(ci, 0, h2, 5.8 * s, lw, h2_c, blend_blend, 1.0);
+    else tarvelon_overlay_circle(ci, 2, h2, 5.0 * s, lw, h2_c, blend_alphablendfg, 1.0);
+    tarvelon_overlay_line(ci, h1, p, lw, h1_c, blend_alphablendfg, 1.0);
+    if (hovered && view->hover_type == 1) tarvelon_overlay_circle(ci, 0, h1, 5.8 * s, lw, h1_c, blend_blend, 1.0);
+    else tarvelon_overlay_circle(ci, 2, h1, 5.0 * s, lw, h1_c, blend_alphablendfg, 1.0);
 
     if (e.id == view->selband) {
       for (int j = 0; j < 4; j++) {
         const double f = std::fmod(0.25 * j + ci->selrings_offset, 1.0);
         lrgb_t c = point_c;
         c.a = uint16_t(std::lround(std::pow(1.0 - f, 4.0) * 32768.0));
-        draw_circle(2, p, 20.0 * s * f, lw, c, blend_alphablendfg, 1.0);
+        tarvelon_overlay_circle(ci, 2, p, 20.0 * s * f, lw, c, blend_alphablendfg, 1.0);
       }
     }
-    if (hovered && view->hover_type == 0) draw_circle(2, p, 5.0 * s, lw, point_c, blend_blend, 1.0);
-    else draw_circle(0, p, 5.8 * s, lw, point_c, blend_blend, 1.0);
+    if (hovered && view->hover_type == 0) tarvelon_overlay_circle(ci, 2, p, 5.0 * s, lw, point_c, blend_blend, 1.0);
+    else tarvelon_overlay_circle(ci, 0, p, 5.8 * s, lw, point_c, blend_blend, 1.0);
   }
 
   const double *row = ci->spline_lut ? ci->spline_lut[2] : nullptr;
   if (!row || ci->visual_width != ci->kVW) return;
-  const recti_t shown = ci->frame_visual;
-  if (tarvelon_add_curve(ci, shown, shown.p0.y, shown.p1.y)) return;
-  for (int32_t i = 1; i < ci->kVW; i++)
-    draw_line_thin(xy_t{ci->vxf + i, ci->vyf + row[i]}, xy_t{ci->vxf + i - 1, ci->vyf + row[i - 1]}, lw, white,
-                   blend_add, 1.0);
+  tarvelon_overlay_curve(ci);
 }
 
 void draw_dashed_fft(inst_t *ci, int32_t colscheme) noexcept {
@@ -129,14 +125,14 @@ void draw_dashed_fft(inst_t *ci, int32_t colscheme) noexcept {
       const xy_t p1{ox + a.x + (b.x - a.x) * (k + 1) / n, oy + a.y + (b.y - a.y) * (k + 1) / n};
       const double pa = s0 - off, pb = s1 - off;
       if (std::trunc(pa / dash) == std::trunc(pb / dash)) {
-        if (std::fmod(pb, period) < dash) draw_line_thin(p0, p1, lw, white, blend_add, 1.0);
+        if (std::fmod(pb, period) < dash) tarvelon_overlay_line(ci, p0, p1, lw, white, blend_add, 1.0);
         continue;
       }
       const double len = s1 - s0;
       if (!(len > 0.0)) continue;
       const double u1 = std::fmod(pa, period) < dash ? 0.0 : (std::ceil(pa / dash) * dash - pa) / len;
       const double u2 = std::fmod(pb, period) < dash ? 1.0 : (std::floor(pb / dash) * dash - pa) / len;
-      draw_line_thin_short(p0, p1, u1, u2, lw, white, blend_add, 1.0);
+      tarvelon_overlay_line_part(ci, p0, p1, u1, u2, lw, white, blend_add, 1.0);
     }
   }
 }

@@ -77,12 +77,12 @@ void build(tarvelon_curve_cover_t &c, const inst_t *ci, const double *rows, doub
 }
 }  // namespace
 
-int32_t tarvelon_add_curve(inst_t *ci, recti_t region, int32_t y0, int32_t y1) noexcept {
+int32_t tarvelon_add_curve(inst_t *ci, recti_t region, recti_t apply) noexcept {
   framebuffer_t *fb = vl_current().fb;
   const double *rows = ci && ci->spline_lut ? ci->spline_lut[2] : nullptr;
   if (!fb || !fb->r.l || !rows || ci->visual_width != ci->kVW || ci->kVW < 2 || !pure_white(white)) return 0;
-  region.p0.x = std::max(region.p0.x, fb->origin.x), region.p1.x = std::min(region.p1.x, fb->origin.x + fb->r.w);
-  region.p0.y = std::max(region.p0.y, 0);
+  region.p0.x = std::max(region.p0.x, 0), region.p0.y = std::max(region.p0.y, 0);
+  region.p1.x = std::min(region.p1.x, ci->fb.w), region.p1.y = std::min(region.p1.y, ci->fb.h);
   if (region.p0.x >= region.p1.x || region.p0.y >= region.p1.y) return 0;
   const double lw = 0.8 * tarvelon_ui_scale(ci);
   try {
@@ -94,8 +94,11 @@ int32_t tarvelon_add_curve(inst_t *ci, recti_t region, int32_t y0, int32_t y1) n
     return 0;
   }
   const tarvelon_curve_cover_t &c = *ci->curve_cover;
-  y0 = std::max(y0, fb->origin.y), y1 = std::min(y1, fb->origin.y + fb->r.h);
-  for (int32_t x = c.region.p0.x; x < c.region.p1.x; x++) {
+  const int32_t y0 = std::max({apply.p0.y, fb->origin.y, c.region.p0.y});
+  const int32_t y1 = std::min({apply.p1.y, fb->origin.y + fb->r.h, c.region.p1.y});
+  const int32_t xa = std::max({apply.p0.x, fb->origin.x, c.region.p0.x});
+  const int32_t xb = std::min({apply.p1.x, fb->origin.x + fb->r.w, c.region.p1.x});
+  for (int32_t x = xa; x < xb; x++) {
     const size_t col = size_t(x - c.region.p0.x);
     const int32_t a = std::max(y0, c.first[col]), b = std::min(y1, c.first[col] + c.count[col]);
     if (a >= b) continue;

@@ -10,11 +10,11 @@
 
 struct inst_t;
 
-// Adds the curve to the rows [y0, y1) of the current target, inside the
+// Adds the curve to the pixels of `apply` in the current target, inside the
 // window rectangle `region` (pixels outside it are never shown), rebuilding
 // the amounts first when the curve changed. 0 when it could not (no
 // memory, or a curve colour that is not pure white): the caller draws the
 // curve itself then. [GUI thread, inside a frame]
-int32_t tarvelon_add_curve(inst_t *ci, recti_t region, int32_t y0, int32_t y1) noexcept;
+int32_t tarvelon_add_curve(inst_t *ci, recti_t region, recti_t apply) noexcept;
 // Frees the kept amounts (the editor closed). [GUI thread]
 void tarvelon_release_curve_cover(inst_t *ci) noexcept;

@@ -26,14 +26,13 @@ void make_grids_lut(inst_t *ci) noexcept;
 void draw_freq_grid(inst_t *ci) noexcept;
 void draw_db_grid(inst_t *ci) noexcept;
 void draw_db_dashed_line(inst_t *ci, double y, double intensity, int32_t is_84_shown) noexcept;
-// Blends the grid over fb, fading with mouseout_time.
-void draw_grids_lut(inst_t *ci) noexcept;
 // The grid's strength now (0..32768): it fades once the pointer has left, and
 // is not drawn at all from a mouse-out time of 2 s on.
 int64_t tarvelon_grid_weight(const inst_t *ci) noexcept;
-// Handles, points, selection rings and the curve into fb.
+// Handles, points, selection rings and the curve: recorded for the frame's
+// strips while a frame prepares its picture, else drawn into the current target.
 void draw_bezier(inst_t *ci, tarvelon_band_view_t *view, int32_t colscheme) noexcept;
-// The designed filter's response as a dashed line into fb.
+// The designed filter's response as a dashed line, the same way.
 void draw_dashed_fft(inst_t *ci, int32_t colscheme) noexcept;
 
 // Vertical pixel of a curve value, without clamping (0 at the top).

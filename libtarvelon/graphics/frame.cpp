@@ -15,6 +15,7 @@
 #include "graphics/curve_grid.h"
 #include "graphics/knobs.h"
 #include "graphics/layout.h"
+#include "graphics/picture.h"
 #include "graphics/resources.h"
 #include "graphics/spectrum.h"
 #include "graphics/text.h"
@@ -132,10 +133,6 @@ void recompute_tables(inst_t *ci, tarvelon_band_view_t *view) {
   ci->spectrum_dark = tarvelon_spectrum_table_is_dark(ci);
 }
 
-// Rows are composed, overlaid and converted a strip at a time, so a strip's
-// pixels are still in cache when the next step reads them.
-constexpr int32_t kStripRows = 32;
-
 recti_t intersect(recti_t a, recti_t b) {
   return recti_t{{std::max(a.p0.x, b.p0.x), std::max(a.p0.y, b.p0.y)}, {std::min(a.p1.x, b.p1.x), std::min(a.p1.y, b.p1.y)}};
 }
@@ -150,7 +147,7 @@ recti_t unite(recti_t a, recti_t b) {
 // below full. Everywhere else the composite is the panel alone.
 recti_t visual_rect(const inst_t *ci) {
   const raster_t &panel = ci->finallayout;
-  const recti_t all{{0, 0}, {ci->composite.w, ci->composite.h}};
+  const recti_t all{{0, 0}, {ci->fb.w, ci->fb.h}};
   if (!panel.l || panel.w != all.p1.x || panel.h != all.p1.y) return all;
   recti_t r{{panel.w, panel.h}, {0, 0}};
   for (int32_t y = 0; y < panel.h; y++) {
@@ -163,26 +160,6 @@ recti_t visual_rect(const inst_t *ci) {
     r = recti_t{{std::min(r.p0.x, x0), std::min(r.p0.y, y)}, {std::max(r.p1.x, x1), y + 1}};
   }
   return empty(r) ? recti_t{} : r;
-}
-
-// fb under finallayout into composite, for the pixels of r.
-void composite_rect(inst_t *ci, recti_t r) {
-  raster_t &out = ci->composite;
-  const raster_t &fb = ci->fb, &panel = ci->finallayout;
-  if (!out.l || !fb.l || !panel.l || out.as != fb.as || out.as != panel.as) return;
-  for (int32_t y = r.p0.y; y < r.p1.y; y++) {
-    const size_t o = size_t(y) * size_t(out.w) + size_t(r.p0.x);
-    vl_composite_row(fb.l + o, panel.l + o, out.l + o, r.p1.x - r.p0.x);
-  }
-}
-
-void draw_knobs(inst_t *ci, const tarvelon_band_view_t &view) {
-  const raster_t *strip = tarvelon_graphics().bknob;
-  const int32_t band = std::clamp(ci->selband, 0, 3);
-  for (const knob_slot &k : kKnobs) {
-    const int32_t param = k.slot <= 3 ? k.param + band : k.param;
-    tarvelon_draw_knob(ci, strip, k.title, param, k.slot, view.selband_on);
-  }
 }
 
 // The clip light's strength this frame (0: dark); it decays by 0.9 a frame.
@@ -240,7 +217,7 @@ void update_caption(inst_t *ci) {
   }
 }
 
-void draw_caption(inst_t *ci, const recti_t *clip) { blit_text(ci->debug_txt, &ci->composite, black, 1.3, clip); }
+void draw_caption(inst_t *ci) { blit_text_fb(ci->debug_txt, &ci->composite_ctx, black, 1.3); }
 
 uint64_t caption_key(const inst_t *ci, recti_t *box) {
   *box = recti_t{};
@@ -251,11 +228,8 @@ uint64_t caption_key(const inst_t *ci, recti_t *box) {
   return h;
 }
 
-// Composes, overlays and converts the pixels of r, a strip at a time: the
-// panel and picture first, then every knob, light and caption that reaches
-// into the strip, drawn only inside it, as a whole frame would draw them.
 // Inside the panel's hole (alpha 0 everywhere) the composite is the picture
-// itself: those pixels convert straight from fb. Empty when the hole is not clean.
+// itself. Empty when the hole is not clean.
 recti_t clean_hole(const inst_t *ci) {
   const raster_t &panel = ci->finallayout;
   const recti_t hole = intersect(recti_t{{ci->vx, ci->vy}, {ci->vx + ci->kVW, ci->vy + ci->kVH}},
@@ -267,76 +241,89 @@ recti_t clean_hole(const inst_t *ci) {
   return hole;
 }
 
-// Composes, overlays and converts the pixels of s: the panel and picture
-// first, then every knob, light and caption that reaches into s, drawn only
-// inside it, as a whole frame would draw them.
-void redraw_piece(inst_t *ci, recti_t s, const tarvelon_band_view_t &view, double light, recti_t caption) {
-  if (empty(s)) return;
-  framebuffer_t &target = ci->composite_ctx;
-  const raster_t *strip_img = tarvelon_graphics().bknob;
-  const int32_t band = std::clamp(ci->selband, 0, 3);
-  vl_current().fb = &target;
-  composite_rect(ci, s);
-  target.clip = s, target.clip_on = 1;
-  for (const knob_slot &k : kKnobs)
-    if (!empty(intersect(ci->frame_knob_box[k.slot], s)))
-      tarvelon_draw_knob(ci, strip_img, k.title, k.slot <= 3 ? k.param + band : k.param, k.slot, view.selband_on);
-  if (light > 0.0 && !empty(intersect(light_box(ci), s))) draw_clip_light(ci, light);
-  if (!empty(intersect(caption, s))) draw_caption(ci, &s);
-  target.clip_on = 0;
-  convert_lrgb_to_g22_rect(1, s.p0.x, s.p0.y, s.p1.x, s.p1.y);
-}
-
-bool overlaid(const inst_t *ci, recti_t r, double light, recti_t lbox, recti_t caption) {
-  for (const knob_slot &k : kKnobs)
-    if (!empty(intersect(ci->frame_knob_box[k.slot], r))) return true;
-  return (light > 0.0 && !empty(intersect(lbox, r))) || !empty(intersect(caption, r));
-}
-
-// The pixels of r a strip at a time, so a strip's pixels are still in cache
-// when the next step reads them. The part of a strip inside the clean hole
-// with nothing drawn over it converts straight from the picture.
-void redraw_rect(inst_t *ci, recti_t r, const tarvelon_band_view_t &view, double light, recti_t caption) {
-  const recti_t lbox = light_box(ci);
-  framebuffer_t direct = ci->fb_ctx;
-  direct.r.srgb = ci->composite.srgb;
-  for (int32_t y = r.p0.y; y < r.p1.y; y += kStripRows) {
-    const recti_t s{{r.p0.x, y}, {r.p1.x, std::min(r.p1.y, y + kStripRows)}};
-    const recti_t in = intersect(s, ci->frame_hole);
-    if (empty(in) || overlaid(ci, in, light, lbox, caption) || !direct.r.srgb || direct.r.w != ci->composite.w ||
-        direct.r.h != ci->composite.h) {
-      redraw_piece(ci, s, view, light, caption);
+// The picture under the panel for the pixels of s (in the strip): the panel
+// alone outside the picture, the picture alone in the hole, mixed between.
+void composite_strip(inst_t *ci, const framebuffer_t &strip, recti_t s) {
+  const raster_t &panel = ci->finallayout;
+  const recti_t pic = intersect(s, ci->frame_visual), hole = ci->frame_hole;
+  for (int32_t y = s.p0.y; y < s.p1.y; y++) {
+    lrgb_t *row = strip.r.l + size_t(y - strip.origin.y) * size_t(strip.r.w);  // pixel x at row[x - s.p0.x]
+    const lrgb_t *under = panel.l + size_t(y) * size_t(panel.w);              // pixel x at under[x]
+    auto copy_panel = [&](int32_t a, int32_t b) {
+      if (a < b) std::copy(under + a, under + b, row + (a - s.p0.x));
+    };
+    auto mix = [&](int32_t a, int32_t b) {
+      if (a < b) vl_composite_row(row + (a - s.p0.x), under + a, row + (a - s.p0.x), b - a);
+    };
+    if (y < pic.p0.y || y >= pic.p1.y || empty(pic)) {
+      copy_panel(s.p0.x, s.p1.x);
       continue;
     }
-    redraw_piece(ci, recti_t{s.p0, {s.p1.x, in.p0.y}}, view, light, caption);
-    redraw_piece(ci, recti_t{{s.p0.x, in.p1.y}, s.p1}, view, light, caption);
-    redraw_piece(ci, recti_t{{s.p0.x, in.p0.y}, {in.p0.x, in.p1.y}}, view, light, caption);
-    redraw_piece(ci, recti_t{{in.p1.x, in.p0.y}, {s.p1.x, in.p1.y}}, view, light, caption);
-    vl_target_scope scope(&direct);
-    convert_lrgb_to_g22_rect(1, in.p0.x, in.p0.y, in.p1.x, in.p1.y);
+    copy_panel(s.p0.x, pic.p0.x);
+    copy_panel(pic.p1.x, s.p1.x);
+    if (y >= hole.p0.y && y < hole.p1.y && !empty(hole)) {
+      const int32_t h0 = std::clamp(hole.p0.x, pic.p0.x, pic.p1.x), h1 = std::clamp(hole.p1.x, pic.p0.x, pic.p1.x);
+      mix(pic.p0.x, h0);
+      mix(h1, pic.p1.x);
+    } else {
+      mix(pic.p0.x, pic.p1.x);
+    }
   }
+}
+
+void draw_text_entries_clipped(inst_t *ci) { tarvelon_draw_knob_text_entries(ci); }
+
+// Composes, overlays and converts the pixels of r a strip at a time in the
+// window-wide strip raster, so a strip's pixels are still in cache when the
+// next step reads them: the picture, the panel over it, then every knob,
+// light and caption (and text entry) that reaches into the strip, drawn only
+// inside it, and the conversion into the output plane.
+void render_rect(inst_t *ci, recti_t r, const tarvelon_band_view_t &view, double light, recti_t caption,
+                 bool entries) {
+  r = intersect(r, recti_t{{0, 0}, {ci->fb.w, ci->fb.h}});
+  const raster_t &panel = ci->finallayout;
+  if (empty(r) || !ci->strip.l || !panel.l || panel.w != ci->fb.w || panel.h != ci->fb.h || !ci->composite.srgb)
+    return;
+  const int32_t w = r.p1.x - r.p0.x;
+  const int32_t rows = int32_t(std::min<size_t>(ci->strip.as / size_t(w), 4096));
+  if (rows < 1) return;
+  const raster_t *strip_img = tarvelon_graphics().bknob;
+  const int32_t band = std::clamp(ci->selband, 0, 3);
+  const recti_t lbox = light_box(ci);
+  uint8_t *out = reinterpret_cast<uint8_t *>(ci->composite.srgb);
+  const framebuffer_t saved = ci->composite_ctx;
+  framebuffer_t &target = ci->composite_ctx;  // knobs and texts draw into it
+  for (int32_t y = r.p0.y; y < r.p1.y; y += rows) {
+    const recti_t s{{r.p0.x, y}, {r.p1.x, std::min(r.p1.y, y + rows)}};
+    target = framebuffer_t{};
+    target.r = raster_t{ci->strip.l, w, s.p1.y - s.p0.y, ci->strip.as, nullptr};
+    target.w = target.maxdim_x = target.realdim_x = w;
+    target.h = target.maxdim_y = target.realdim_y = target.r.h;
+    target.pixel_scale = 1.0;
+    target.origin = s.p0;
+    tarvelon_paint_picture(ci, &target, intersect(s, ci->frame_visual));
+    composite_strip(ci, target, s);
+    target.clip = s, target.clip_on = 1;
+    vl_current().fb = &target;
+    for (const knob_slot &k : kKnobs)
+      if (!empty(intersect(ci->frame_knob_box[k.slot], s)))
+        tarvelon_draw_knob(ci, strip_img, k.title, k.slot <= 3 ? k.param + band : k.param, k.slot, view.selband_on);
+    if (light > 0.0 && !empty(intersect(lbox, s))) draw_clip_light(ci, light);
+    if (!empty(intersect(caption, s))) draw_caption(ci);
+    if (entries) draw_text_entries_clipped(ci);
+    for (int32_t yy = s.p0.y; yy < s.p1.y; yy++)
+      tarvelon_convert_picture_row(ci, &target, out, ci->fb.w, yy, s.p0.x, s.p1.x);
+  }
+  target = saved;
   vl_current().fb = &ci->composite_ctx;
 }
 
 void add_dirty(inst_t *ci, recti_t r) {
-  r = intersect(r, recti_t{{0, 0}, {ci->composite.w, ci->composite.h}});
+  r = intersect(r, recti_t{{0, 0}, {ci->fb.w, ci->fb.h}});
   if (empty(r)) return;
   constexpr int32_t cap = int32_t(sizeof ci->frame_dirty / sizeof ci->frame_dirty[0]);
   if (ci->frame_dirty_count < cap) ci->frame_dirty[ci->frame_dirty_count++] = r;
   else ci->frame_dirty[cap - 1] = unite(ci->frame_dirty[cap - 1], r);
-}
-
-// Every pixel from the layers, the overlays on top, and the conversion.
-void redraw_whole(inst_t *ci, const tarvelon_band_view_t &view, double light) {
-  composite_rect(ci, recti_t{{0, 0}, {ci->composite.w, ci->composite.h}});
-  vl_current().fb = &ci->composite_ctx;
-  ci->composite_ctx.clip_on = 0;
-  draw_knobs(ci, view);
-  draw_clip_light(ci, light);
-  draw_caption(ci, nullptr);
-  tarvelon_draw_knob_text_entries(ci);
-  vl_current().fb = &ci->composite_ctx;
-  convert_lrgb_to_g22(1);
 }
 
 // What changed since the last frame reaches the output plane: the picture
@@ -344,7 +331,7 @@ void redraw_whole(inst_t *ci, const tarvelon_band_view_t &view, double light) {
 // while it glows and once after, the caption when its text changed. A size
 // change, a new output plane, a new panel or an open text entry redo it all.
 void present_changes(inst_t *ci, const tarvelon_band_view_t &view) {
-  const recti_t all{{0, 0}, {ci->composite.w, ci->composite.h}};
+  const recti_t all{{0, 0}, {ci->fb.w, ci->fb.h}};
   const bool entry = tarvelon_knob_textedit_is_active(ci) != 0;
   const bool full = ci->frame_full || ci->fb_size_changed || ci->frame_target != ci->composite.srgb || entry ||
                     ci->frame_entry_shown;
@@ -363,7 +350,7 @@ void present_changes(inst_t *ci, const tarvelon_band_view_t &view) {
                                                       view.selband_on, &ci->frame_knob_box[k.slot]);
     ci->frame_caption_key = ckey, ci->frame_caption_box = caption;
     ci->frame_light_shown = light > 0.0;
-    redraw_whole(ci, view, light);
+    render_rect(ci, all, view, light, caption, true);
     add_dirty(ci, all);
     ci->frame_full = 0;
     ci->frame_target = ci->composite.srgb;
@@ -384,8 +371,7 @@ void present_changes(inst_t *ci, const tarvelon_band_view_t &view) {
     add_dirty(ci, unite(caption, ci->frame_caption_box));
     ci->frame_caption_key = ckey, ci->frame_caption_box = caption;
   }
-  for (int32_t i = 0; i < ci->frame_dirty_count; i++) redraw_rect(ci, ci->frame_dirty[i], view, light, caption);
-  vl_current().fb = &ci->composite_ctx;
+  for (int32_t i = 0; i < ci->frame_dirty_count; i++) render_rect(ci, ci->frame_dirty[i], view, light, caption, false);
 }
 
 }  // namespace
@@ -401,7 +387,7 @@ int32_t tarvelon_draw_frame(inst_t *ci) noexcept {
       if (!ci->last2k_plan) ci->last2k_plan = fft_plan_init(ci, ci->last2k_size);
       else fft_plan_resize(ci->last2k_plan, ci->last2k_size);
     }
-    if (!tarvelon_resize_visual_width_storage(ci, ci->kVW) || !ci->fb.l || !ci->composite.l) {
+    if (!tarvelon_resize_visual_width_storage(ci, ci->kVW) || !ci->strip.l || !ci->finallayout.l) {
       vl_mutex_unlock(ci->proc_reinit_sem);
       vl_mutex_unlock(ci->draw_reinit_sem);
       tarvelon_restore_vantalib_gui_runtime(prev);
@@ -431,14 +417,7 @@ int32_t tarvelon_draw_frame(inst_t *ci) noexcept {
     ci->frame_hole = clean_hole(ci);
   }
 
-  const int32_t scheme = ci->colscheme;
-  vl_current().fb = &ci->fb_ctx;
-  // The grid goes into each row as soon as the row is filled.
-  const bool grid_done = ci->colgain != 0.0 && paint_rainbows_with_grid(ci, scheme);
-  if (ci->colgain != 0.0 && !grid_done) paint_rainbows(ci, scheme);
-  if (!grid_done && ci->mouseout_time < 2.0) draw_grids_lut(ci);
-  draw_bezier(ci, &view, scheme);
-  draw_dashed_fft(ci, scheme);
+  tarvelon_prepare_picture(ci, &view);
   tarvelon_store_band_positions(ci, &view);
 
   present_changes(ci, view);
@@ -453,7 +432,7 @@ int32_t tarvelon_editor_storage_acquire(inst_t *ci) noexcept {
   vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
   {
     vl_lock_guard draw(ci->draw_reinit_sem);
-    if (ci->editor_users++ == 0 || !ci->fb.l) {
+    if (ci->editor_users++ == 0 || !ci->strip.l) {
       tarvelon_resize_framebuffer_storage(ci, 1);
       tarvelon_paint_static_panel(ci);
       ci->fb_size_changed = 1;
@@ -463,7 +442,7 @@ int32_t tarvelon_editor_storage_acquire(inst_t *ci) noexcept {
     }
   }
   tarvelon_restore_vantalib_gui_runtime(prev);
-  return ci->fb.l && ci->composite.l && ci->layout.l && ci->finallayout.l && ci->grids_lut;
+  return ci->strip.l && ci->layout.l && ci->finallayout.l && ci->grids_lut;
 }
 
 void tarvelon_editor_storage_release(inst_t *ci) noexcept {
@@ -483,7 +462,7 @@ int32_t tarvelon_frame_dirty_rects(const inst_t *ci, recti_t *out, int32_t max) 
     std::copy(ci->frame_dirty, ci->frame_dirty + n, out);
     return n;
   }
-  out[0] = recti_t{{0, 0}, {ci->composite.w, ci->composite.h}};  // more than asked for: everything
+  out[0] = recti_t{{0, 0}, {ci->fb.w, ci->fb.h}};  // more than asked for: everything
   return 1;
 }
 
@@ -497,7 +476,8 @@ void tarvelon_redraw_whole_frame(inst_t *ci) noexcept {
       vl_lock_guard proc(ci->proc_reinit_sem);
       tarvelon_take_band_view(ci, &view);
     }
-    if (ci->fb.l && ci->composite.l && ci->composite.srgb) redraw_whole(ci, view, ci->frame_light_level);
+    render_rect(ci, recti_t{{0, 0}, {ci->fb.w, ci->fb.h}}, view, ci->frame_light_level, ci->frame_caption_box,
+                true);
   }
   tarvelon_restore_vantalib_gui_runtime(prev);
 }

@@ -63,6 +63,7 @@ void index_grid_alpha(inst_t *ci, size_t n) {
   gc_free(ci, ci->grid_alpha);
   ci->grid_alpha = static_cast<uint16_t *>(gc_calloc(ci, n, sizeof(uint16_t)));
   ci->grid_rgb = lrgb_t{0, 0, 0, 0};
+  ci->grid_serial++;
   for (size_t i = 0; i < n; i++) {
     const lrgb_t &p = ci->grids_lut[i];
     if (ci->grid_alpha) ci->grid_alpha[i] = p.a;
@@ -182,37 +183,4 @@ void make_grids_lut(inst_t *ci) noexcept {
 int64_t tarvelon_grid_weight(const inst_t *ci) noexcept {
   if (!ci || !(ci->mouseout_time < 2.0)) return 0;
   return std::max<int64_t>(0, std::llround(gaussian(2.0 * ci->mouseout_time) * 32768.0));
-}
-
-void draw_grids_lut(inst_t *ci) noexcept {
-  if (!ci || !ci->grids_lut || !ci->fb.l || ci->kVW < 2) return;
-  const int64_t weight = std::llround(gaussian(2.0 * ci->mouseout_time) * 32768.0);
-  if (weight <= 0) return;
-  const int32_t W = ci->fb.w;
-  auto blend = [&](lrgb_t &p, const lrgb_t &g) {
-    const int64_t q = (int64_t(g.a) * weight) >> 15, r = 32768 - q;
-    p.r = uint16_t((p.r * r + g.r * q) >> 15);
-    p.g = uint16_t((p.g * r + g.g * q) >> 15);
-    p.b = uint16_t((p.b * r + g.b * q) >> 15);
-  };
-  const bool inside = ci->vx >= 0 && ci->vy >= 0 && ci->vx + ci->kVW <= W && ci->vy + ci->kVH <= ci->fb.h;
-  if (ci->grid_alpha && inside) {
-    const lrgb_t g = ci->grid_rgb;
-    for (int32_t y = 0; y < ci->kVH; y++)
-      vl_grid_row(ci->fb.l + size_t(ci->vy + y) * size_t(W) + size_t(ci->vx),
-                  ci->grid_alpha + size_t(y) * size_t(ci->kVW), g, weight, ci->kVW);
-    return;
-  }
-  for (int32_t y = 0; y < ci->kVH; y++) {
-    const int32_t fy = ci->vy + y;
-    if (fy < 0 || fy >= ci->fb.h) continue;
-    const lrgb_t *g = ci->grids_lut + size_t(y) * size_t(ci->kVW);
-    lrgb_t *row = ci->fb.l + size_t(fy) * size_t(W);
-    for (int32_t x = 0; x < ci->kVW; x++) {
-      const int64_t a = g[x].a;
-      const int32_t fx = ci->vx + x;
-      if (a == 0 || fx < 0 || fx >= W) continue;
-      blend(row[fx], g[x]);
-    }
-  }
 }

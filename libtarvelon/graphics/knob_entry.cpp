@@ -49,7 +49,7 @@ void draw_field(inst_t *ci, const textedit_t *te, rect_t box, bool focused) {
   t.x = x0, t.y = cy;
   t.text = buf;
   t.mode = TEXT_LEFT | TEXT_MIDDLE;
-  blit_text(&t, &ci->composite, text_colour, 1.3);
+  blit_text_fb(&t, &ci->composite_ctx, text_colour, 1.3);
   if (focused) {
     const double cx = caret_x(x0, buf, size_t(std::clamp(te->curpos, 0, int(n))), f);
     draw_line_thin(xy_t{cx, box.p0.y + 2.0 * s}, xy_t{cx, box.p1.y - 2.0 * s}, 0.6 * s, text_colour, blend_add, 1.0);

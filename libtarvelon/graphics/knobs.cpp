@@ -100,8 +100,7 @@ void tarvelon_draw_knob(inst_t *ci, const raster_t *knob, const char *title, int
       tarvelon_knob_value_text(ctrl_id, v, t->text, kTextCapacity);
     }
     if (ctrl_id >= 1 && ctrl_id <= 3 && !band_on) t->text[0] = 0;
-    const framebuffer_t &target = ci->composite_ctx;
-    blit_text(t, &ci->composite, make_colour_g22rgb_l(64, 192, 255, 255), 1.3, target.clip_on ? &target.clip : nullptr);
+    blit_text_fb(t, &ci->composite_ctx, make_colour_g22rgb_l(64, 192, 255, 255), 1.3);
   }
   const int32_t k = tarvelon_knob_frame(tarvelon_host_get_param_normalized(ci, param_id));
   if (s != 1.0) {
@@ -197,8 +196,9 @@ void blit_sprite_fma(inst_t *ci, const lrgb_t *sprite, int32_t width, int32_t he
   const int64_t top = (mode & 4) ? pos_y : int64_t(pos_y) - height / 2;
   const int64_t kr = std::llround(colour->r * ratio), kg = std::llround(colour->g * ratio),
                 kb = std::llround(colour->b * ratio);
-  int64_t x0 = std::max<int64_t>(left, 0), x1 = std::min<int64_t>(left + width, fb->r.w);
-  int64_t y0 = std::max<int64_t>(top, 0), y1 = std::min<int64_t>(top + height, fb->r.h);
+  const xyi_t o = fb->origin;
+  int64_t x0 = std::max<int64_t>(left, o.x), x1 = std::min<int64_t>(left + width, int64_t(o.x) + fb->r.w);
+  int64_t y0 = std::max<int64_t>(top, o.y), y1 = std::min<int64_t>(top + height, int64_t(o.y) + fb->r.h);
   if (fb->clip_on) {
     x0 = std::max<int64_t>(x0, fb->clip.p0.x), x1 = std::min<int64_t>(x1, fb->clip.p1.x);
     y0 = std::max<int64_t>(y0, fb->clip.p0.y), y1 = std::min<int64_t>(y1, fb->clip.p1.y);
@@ -208,10 +208,11 @@ void blit_sprite_fma(inst_t *ci, const lrgb_t *sprite, int32_t width, int32_t he
   };
   for (int64_t y = y0; y < y1; y++) {
     const lrgb_t *src = sprite + size_t(y - top) * size_t(width);
-    lrgb_t *dst = fb->r.l + size_t(y) * size_t(fb->r.w);
+    lrgb_t *dst = fb->r.l + size_t(y - o.y) * size_t(fb->r.w);  // pixel x at dst[x - o.x]
     for (int64_t x = x0; x < x1; x++) {
       const lrgb_t s = src[x - left];
-      add(dst[x].r, s.r, kr), add(dst[x].g, s.g, kg), add(dst[x].b, s.b, kb);
+      lrgb_t &d = dst[x - o.x];
+      add(d.r, s.r, kr), add(d.g, s.g, kg), add(d.b, s.b, kb);
     }
   }
 }

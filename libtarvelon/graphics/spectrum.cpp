@@ -275,45 +275,17 @@ int32_t tarvelon_spectrum_stays_dark(inst_t *ci) noexcept {
   return 1;
 }
 
-namespace {
-struct grid_pass {
-  const uint16_t *alpha;  // null: no grid in this pass
-  lrgb_t colour;
-  int64_t weight;
-};
-
-bool paint(inst_t *ci, int32_t colscheme, const grid_pass &grid);
-}  // namespace
-
-void paint_rainbows(inst_t *ci, int32_t colscheme) noexcept { paint(ci, colscheme, grid_pass{}); }
-
-bool paint_rainbows_with_grid(inst_t *ci, int32_t colscheme) noexcept {
-  if (!ci || !ci->grid_alpha || !ci->fb.l || ci->kVW < 2) return false;
-  const int32_t W = ci->fb.w, H = ci->fb.h;
-  // Every row of the area must be painted by the fill for the blend to follow it.
-  if (ci->vx < 2 || ci->vy < 2 || ci->vx + ci->kVW + 2 >= W || ci->vy + ci->kVH + 3 >= H) return false;
-  const int64_t weight = tarvelon_grid_weight(ci);
-  return paint(ci, colscheme, grid_pass{weight > 0 ? ci->grid_alpha : nullptr, ci->grid_rgb, weight});
-}
-
-namespace {
-bool paint(inst_t *ci, int32_t colscheme, const grid_pass &grid) {
-  if (!ci) return false;
-  raster_t &fb = ci->fb;
-  const int32_t W = fb.w, H = fb.h, vx = ci->vx, vy = ci->vy, kVW = ci->kVW, kVH = ci->kVH;
+int32_t tarvelon_spectrum_colours(inst_t *ci, int32_t colscheme, lrgb_t *below, lrgb_t *above) noexcept {
+  if (!ci || !below || !above) return 0;
+  const int32_t kVW = ci->kVW;
   double **st = ci->spectral_table;
-  if (!fb.l || W <= 0 || H <= 0 || kVW < 2 || kVW != ci->visual_width || !st || !st[0] || !st[1] || !st[2] ||
-      !ci->fft_mag_lut || !ci->spline_lut_int || vy + kVH + 1 >= H)
-    return false;
-  const int32_t ix0 = std::max(-vx, -2), ix1 = std::min(W - vx - 1, kVW + 2);
-  lrgb_t *in_row = fb.l + size_t(vy + kVH + 1) * size_t(W);
-  lrgb_t *out_row = fb.l + size_t(vy) * size_t(W);
+  if (kVW < 2 || kVW != ci->visual_width || !st || !st[0] || !st[1] || !st[2] || !ci->fft_mag_lut) return 0;
   const double colgain = ci->colgain, gamma = ci->gamma;
   const tarvelon_hview_t view = ci->hview.load();
   const double zminp = view.zminp, zmaxp = view.zmaxp;
-  for (int32_t ix = ix0; ix <= ix1; ix++) {
+  for (int32_t ix = -kSpectrumMargin; ix <= kVW + kSpectrumMargin - 1; ix++) {
     const int32_t s = std::clamp(ix, 0, kVW - 1);
-    lrgb_t &cin = in_row[vx + ix], &cout = out_row[vx + ix];
+    lrgb_t &cin = below[ix + kSpectrumMargin], &cout = above[ix + kSpectrumMargin];
     const double mag = sane_level(ci->fft_mag_lut[s]);
     if (colscheme == 2) {
       calc_colour_pan_full(ci, &cin, st[0][s], st[1][s], 2.0 * colgain);
@@ -327,23 +299,5 @@ bool paint(inst_t *ci, int32_t colscheme, const grid_pass &grid) {
       calc_colour(level * mag * colgain, &cout, r, g, b, colscheme, gamma);
     }
   }
-  const int32_t iy0 = std::max(-vy, -2), iy1 = std::min(kVH + 3, H - vy - 1);
-  for (int32_t iy = iy0; iy <= iy1; iy++) {
-    if (iy == 0 || iy == kVH + 1) continue;
-    lrgb_t *row = fb.l + size_t(vy + iy) * size_t(W);
-    // Columns left and right of the area take the edge column's curve row.
-    for (int32_t ix = ix0; ix < std::min(0, ix1 + 1); ix++)
-      row[vx + ix] = ci->spline_lut_int[0] < iy ? in_row[vx + ix] : out_row[vx + ix];
-    const int32_t m0 = std::max(ix0, 0), m1 = std::min(ix1, kVW - 1);
-    if (m1 >= m0)
-      vl_select_row(row + vx + m0, ci->spline_lut_int + m0, iy, in_row + vx + m0, out_row + vx + m0, m1 - m0 + 1);
-    for (int32_t ix = std::max(kVW, ix0); ix <= ix1; ix++)
-      row[vx + ix] = ci->spline_lut_int[kVW - 1] < iy ? in_row[vx + ix] : out_row[vx + ix];
-    if (grid.alpha && iy > 0 && iy < kVH)
-      vl_grid_row(row + vx, grid.alpha + size_t(iy) * size_t(kVW), grid.colour, grid.weight, kVW);
-  }
-  // Row 0 held the colours the other rows were filled from: its grid comes last.
-  if (grid.alpha) vl_grid_row(out_row + vx, grid.alpha, grid.colour, grid.weight, kVW);
-  return true;
+  return 1;
 }
-}  // namespace

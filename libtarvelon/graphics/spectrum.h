@@ -22,13 +22,12 @@ void comp_spectral_table(inst_t *ci) noexcept;
 int32_t tarvelon_spectrum_stays_dark(inst_t *ci) noexcept;
 // Whether every level of the spectrum table is 0. [GUI thread]
 int32_t tarvelon_spectrum_table_is_dark(const inst_t *ci) noexcept;
-// Paints the spectrum over the visualisation area of fb. [GUI thread]
-void paint_rainbows(inst_t *ci, int32_t colscheme) noexcept;
-// The same with the grid blended into each row of the area right after the
-// row is filled (while it is in cache), exactly as draw_grids_lut would
-// blend it afterwards. false, with nothing painted, when the grid cannot be
-// blended that way (then paint and blend separately).
-bool paint_rainbows_with_grid(inst_t *ci, int32_t colscheme) noexcept;
+// The spectrum's colours for the columns -kSpectrumMargin .. kVW + kSpectrumMargin
+// - 1 of the area (outer columns repeat the edge ones), index ix +
+// kSpectrumMargin: `below` under the curve (the input), `above` over it (the
+// input through the filter). 0 when the tables do not fit the area. [GUI thread]
+constexpr int32_t kSpectrumMargin = 3;
+int32_t tarvelon_spectrum_colours(inst_t *ci, int32_t colscheme, lrgb_t *below, lrgb_t *above) noexcept;
 
 // Mono schemes (0 "RGB", 1 "CMY"): the colour ratios of a hue value.
 void comp_colour_ratios(double hue, double *r, double *g, double *b, int32_t colscheme) noexcept;

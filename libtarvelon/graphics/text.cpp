@@ -159,7 +159,10 @@ int32_t text_extent(const text_t *t, recti_t *box) noexcept {
   return 1;
 }
 
-void blit_text(const text_t *t, raster_t *target, lrgb_t colour, double colintensity, const recti_t *clip) noexcept {
+namespace {
+// Pixel (x, y) of the window is target->l[(y - origin.y) * w + x - origin.x].
+void blit_text_at(const text_t *t, const raster_t *target, xyi_t origin, lrgb_t colour, double colintensity,
+                  const recti_t *clip) {
   if (!t || !t->text || !t->text[0] || !target || !target->l || target->w <= 0 || target->h <= 0) return;
   const font_t *f = t->font;
   if (!f || !f->data || f->h <= 0 || f->w <= 0 || !(f->size > 0)) return;  // a missing sheet: skip text
@@ -177,8 +180,10 @@ void blit_text(const text_t *t, raster_t *target, lrgb_t colour, double colinten
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(t->text); *p; p++) {
     const int g = *p < 32 ? 0 : *p - 32;
     const uint16_t *glyph = f->data + size_t(g) * size_t(f->h) * size_t(f->w);
-    double x0 = std::max(std::ceil(pos_x - 1), 0.0), x1 = std::min(std::floor(pos_x + f->w * ratio + 1), double(target->w));
-    double y0 = std::max(std::ceil(pos_y - 1), 0.0), y1 = std::min(std::floor(pos_y + f->h * ratio + 1), double(target->h));
+    double x0 = std::max(std::ceil(pos_x - 1), double(origin.x));
+    double x1 = std::min(std::floor(pos_x + f->w * ratio + 1), double(origin.x + target->w));
+    double y0 = std::max(std::ceil(pos_y - 1), double(origin.y));
+    double y1 = std::min(std::floor(pos_y + f->h * ratio + 1), double(origin.y + target->h));
     if (clip) {
       x0 = std::max(x0, double(clip->p0.x)), x1 = std::min(x1, double(clip->p1.x));
       y0 = std::max(y0, double(clip->p0.y)), y1 = std::min(y1, double(clip->p1.y));
@@ -199,7 +204,7 @@ void blit_text(const text_t *t, raster_t *target, lrgb_t colour, double colinten
         const int64_t cov = ((top * (32768 - fy)) >> 15) + ((bottom * fy) >> 15);
         const int64_t alpha = std::min<int64_t>((cov * colint) >> 15, 32768);
         if (!alpha) continue;
-        lrgb_t &d = target->l[size_t(py) * size_t(target->w) + size_t(px)];
+        lrgb_t &d = target->l[size_t(py - origin.y) * size_t(target->w) + size_t(px - origin.x)];
         d.r = uint16_t(((int64_t(colour.r) * alpha) >> 15) + ((int64_t(d.r) * (32768 - alpha)) >> 15));
         d.g = uint16_t(((int64_t(colour.g) * alpha) >> 15) + ((int64_t(d.g) * (32768 - alpha)) >> 15));
         d.b = uint16_t(((int64_t(colour.b) * alpha) >> 15) + ((int64_t(d.b) * (32768 - alpha)) >> 15));
@@ -207,4 +212,14 @@ void blit_text(const text_t *t, raster_t *target, lrgb_t colour, double colinten
     }
     pos_x += advance(f, *p) * ratio;
   }
+}
+}  // namespace
+
+void blit_text(const text_t *t, raster_t *target, lrgb_t colour, double colintensity, const recti_t *clip) noexcept {
+  blit_text_at(t, target, xyi_t{0, 0}, colour, colintensity, clip);
+}
+
+void blit_text_fb(const text_t *t, framebuffer_t *target, lrgb_t colour, double colintensity) noexcept {
+  if (!target) return;
+  blit_text_at(t, &target->r, target->origin, colour, colintensity, target->clip_on ? &target->clip : nullptr);
 }

@@ -50,6 +50,8 @@ int32_t text_width(const char *text, const font_t *font) noexcept;
 // With a clip, only pixels inside it are drawn.
 void blit_text(const text_t *t, raster_t *target, lrgb_t colour, double colintensity,
                const recti_t *clip = nullptr) noexcept;
+// The same into a drawing target, where it lies in the window, inside its clip when on.
+void blit_text_fb(const text_t *t, framebuffer_t *target, lrgb_t colour, double colintensity) noexcept;
 // The pixels blit_text may touch for this text (unclipped); 0 and an empty
 // box when it draws nothing.
 int32_t text_extent(const text_t *t, recti_t *box) noexcept;

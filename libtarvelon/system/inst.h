@@ -175,6 +175,9 @@ struct inst_t {
   // only with the window-sized rasters, and only at a scale other than 1.
   struct tarvelon_scaled_art_t *scaled_art;
   struct tarvelon_curve_cover_t *curve_cover;  // the curve's amounts while an editor is open
+  struct tarvelon_picture_t *picture;          // what a frame's strips share
+  uint32_t grid_serial, grid_seen;             // a new grid layer; the one the picture last read
+  raster_t strip;                              // the rows being composed (window wide)
   // The grid layer's coverage alone (kVW×kVH), so the per-frame grid blend
   // reads two bytes a pixel; its colour is the same everywhere.
   uint16_t *grid_alpha;

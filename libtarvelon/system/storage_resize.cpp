@@ -4,6 +4,7 @@
 #include "dsp/scales.h"
 #include "graphics/artwork.h"
 #include "graphics/curve_cover.h"
+#include "graphics/picture.h"
 #include "system/instance.h"
 
 void tarvelon_resize_lrgb_raster(inst_t *ci, raster_t *r, size_t pixel_count, int32_t resolution_changed) noexcept {
@@ -18,7 +19,7 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
   if (!ci) return;
   if (ci->editor_users <= 0) {
     // No editor: keep the sizes, drop the pixels (most instances never open one).
-    for (raster_t *r : {&ci->fb, &ci->composite, &ci->layout, &ci->finallayout}) {
+    for (raster_t *r : {&ci->fb, &ci->composite, &ci->layout, &ci->finallayout, &ci->strip}) {
       gc_free(ci, r->l);
       r->l = nullptr;
       r->as = 0;
@@ -29,12 +30,20 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
     ci->grid_alpha = nullptr;
     tarvelon_release_scaled_art(ci);  // drawn for the editor's scale: goes with it
     tarvelon_release_curve_cover(ci);
+    tarvelon_release_picture(ci);
     sync_vantalib_framebuffers(ci);
     return;
   }
   const size_t n = size_t(ci->fb.w > 0 ? ci->fb.w : 0) * size_t(ci->fb.h > 0 ? ci->fb.h : 0);
-  for (raster_t *r : {&ci->fb, &ci->composite, &ci->layout, &ci->finallayout})
-    tarvelon_resize_lrgb_raster(ci, r, n, resolution_changed);
+  for (raster_t *r : {&ci->layout, &ci->finallayout}) tarvelon_resize_lrgb_raster(ci, r, n, resolution_changed);
+  // The picture and the composite are made a strip of rows at a time: only
+  // the strip is kept, and fb and composite hold the window's size alone.
+  for (raster_t *r : {&ci->fb, &ci->composite}) {
+    gc_free(ci, r->l);
+    r->l = nullptr, r->as = 0;
+  }
+  ci->strip.w = ci->fb.w, ci->strip.h = kStripRows;
+  tarvelon_resize_lrgb_raster(ci, &ci->strip, size_t(ci->fb.w > 0 ? ci->fb.w : 0) * kStripRows, resolution_changed);
   const size_t g = size_t(ci->kVW > 0 ? ci->kVW : 0) * size_t(ci->kVH > 0 ? ci->kVH : 0);
   raster_t grid{ci->grids_lut, ci->kVW, ci->kVH, ci->grids.as, nullptr};
   tarvelon_resize_lrgb_raster(ci, &grid, g, resolution_changed);

@@ -50,7 +50,7 @@ TEST(ClapEditor, SnapshotDrawsTheLiveEditorWithinTheLimits) {
     EXPECT_NE(px[size_t(hgt / 2) * w + w - 100], 0u) << "the panel is drawn";
   }
   TarvelonKoppelPlugin *p = koppel_clap_user_plugin(h.plugin);
-  EXPECT_EQ(p->ci->fb.l, nullptr) << "a snapshot leaves no editor storage behind";
+  EXPECT_EQ(p->ci->strip.l, nullptr) << "a snapshot leaves no editor storage behind";
   h.plugin->deactivate(h.plugin);
 }
 

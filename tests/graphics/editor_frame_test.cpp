@@ -13,6 +13,7 @@
 #include "graphics/frame.h"
 #include "graphics/knobs.h"
 #include "graphics/layout.h"
+#include "graphics/picture.h"
 #include "graphics/spectrum.h"
 #include "graphics/text.h"
 #include "state/params.h"
@@ -41,7 +42,32 @@ struct editor {
     sync_vantalib_framebuffers(t.ci);
   }
   void frame() { tarvelon_draw_frame(t.ci); }
-  lrgb_t fb(int x, int y) const { return t.ci->fb.l[size_t(y) * size_t(t.ci->fb.w) + size_t(x)]; }
+  // The picture (fill, grid, overlays) as the last frame prepared it, painted
+  // whole into a window-sized raster of the test's own.
+  std::vector<lrgb_t> pic;
+  framebuffer_t target(std::vector<lrgb_t> &into) const {
+    into.assign(size_t(t.ci->fb.w) * size_t(t.ci->fb.h), lrgb_t{0, 0, 0, 0});
+    framebuffer_t f{};
+    f.r = raster_t{into.data(), t.ci->fb.w, t.ci->fb.h, into.size(), nullptr};
+    f.w = t.ci->fb.w, f.h = t.ci->fb.h, f.pixel_scale = 1.0;
+    return f;
+  }
+  void paint() {
+    framebuffer_t f = target(pic);
+    tarvelon_paint_picture(t.ci, &f, recti_t{{0, 0}, {t.ci->fb.w, t.ci->fb.h}});
+  }
+  // The same after preparing the picture again from the tables as they are,
+  // the fill and grid alone (no overlays).
+  void paint_fill() {
+    tarvelon_band_view_t view;
+    tarvelon_take_band_view(t.ci, &view);
+    vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(t.ci);
+    tarvelon_prepare_picture(t.ci, &view);
+    tarvelon_restore_vantalib_gui_runtime(prev);
+    t.ci->picture->overlays.clear();
+    paint();
+  }
+  lrgb_t fb(int x, int y) const { return pic[size_t(y) * size_t(t.ci->fb.w) + size_t(x)]; }
   void process(double level_l, double level_r, int blocks) {
     std::vector<double> l(64), r(64), ol(64), orr(64);
     double *in[2] = {l.data(), r.data()}, *out[2] = {ol.data(), orr.data()};
@@ -153,8 +179,8 @@ TEST(Spectrum, OutputEqualsInputWhereTheFilterIsFlatAndTheCurveRowTakesOutput) {
       ci->fft_mag_lut[x] = x < ci->kVW / 2 ? 1.0 : 3.0;
       ci->spline_lut_int[x] = row;
     }
-    ci->vantalib_gui_context.fb = &ci->fb_ctx;
-    paint_rainbows(ci, scheme);
+    ci->mouseout_time = 3.0;  // no grid
+    e.paint_fill();
     const int x_flat = ci->vx + 100, x_boost = ci->vx + ci->kVW - 100;
     EXPECT_TRUE(same(e.fb(x_flat, ci->vy + row - 50), e.fb(x_flat, ci->vy + row + 50))) << scheme;
     EXPECT_FALSE(same(e.fb(x_boost, ci->vy + row - 50), e.fb(x_boost, ci->vy + row + 50))) << scheme;
@@ -202,19 +228,28 @@ TEST(Frame, StereoSchemeGoesBlackWhenAudioStopsAndColourGainZeroPaintsNothing) {
   e.process(0.5, 0.5, 300);
   e.frame();
   const int x = ci->vx + ci->kVW / 3, y = ci->vy + ci->kVH - 20;
+  e.paint();
   EXPECT_GT(int(e.fb(x, y).r) + e.fb(x, y).g + e.fb(x, y).b, 0) << "noise paints the spectrum";
   ci->time_since_proc = 0.5;
   ci->mouseout_time = 3.0;  // no grid over the spectrum
   e.frame();
   EXPECT_EQ(ci->time_since_proc.load(), 1000.0);
   e.frame();
+  e.paint();
   EXPECT_TRUE(same(e.fb(x, y), lrgb_t{0, 0, 0, 0})) << "stereo silence is black";
 
-  const lrgb_t marker{123, 456, 789, 32768};
-  for (size_t i = 0; i < ci->fb.as; i++) ci->fb.l[i] = marker;
+  // Colour Gain 0 paints no spectrum: the picture is black under the curve,
+  // and nothing of earlier frames stays or builds up frame over frame.
+  e.process(0.5, 0.5, 300);
   e.t.set_param(TV_PARAM_COLOUR_GAIN, 0.0);
   e.frame();
-  EXPECT_TRUE(same(e.fb(x, y), marker)) << "no spectrum with Colour Gain 0";
+  const int32_t cx = ci->vx + ci->kVW / 2, cy = ci->vy + int32_t(std::lround(ci->spline_lut[2][ci->kVW / 2]));
+  const srgb_t near_curve = e.pixels[size_t(cy + 3) * size_t(ci->fb.w) + size_t(cx)];
+  for (int i = 0; i < 5; i++) e.frame();
+  const srgb_t black = e.pixels[size_t(y) * size_t(ci->fb.w) + size_t(x)];
+  EXPECT_EQ(int(black.r) + black.g + black.b, 0) << "no spectrum with Colour Gain 0";
+  const srgb_t later = e.pixels[size_t(cy + 3) * size_t(ci->fb.w) + size_t(cx)];
+  EXPECT_EQ(std::memcmp(&near_curve, &later, 4), 0) << "the curve's glow does not build up";
 }
 
 TEST(Grid, FadesWithMouseoutTime) {
@@ -226,10 +261,10 @@ TEST(Grid, FadesWithMouseoutTime) {
   ASSERT_LT(gi, size_t(ci->kVW) * ci->kVH) << "the grid layer has lines";
   const int x = ci->vx + int(gi % size_t(ci->kVW)), y = ci->vy + int(gi / size_t(ci->kVW));
   const lrgb_t g = ci->grids_lut[gi];
+  e.t.set_param(TV_PARAM_COLOUR_GAIN, 0.0);  // a black fill under the grid
   for (double t : {0.0, 0.4, 1.0}) {
-    for (size_t i = 0; i < ci->fb.as; i++) ci->fb.l[i] = lrgb_t{0, 0, 0, 32768};
     ci->mouseout_time = t;
-    draw_grids_lut(ci);
+    e.paint_fill();
     const int64_t q = (int64_t(g.a) * std::llround(std::exp(-4.0 * t * t) * 32768.0)) >> 15;
     EXPECT_EQ(e.fb(x, y).b, uint16_t((int64_t(g.b) * q) >> 15)) << t;
   }
@@ -244,13 +279,17 @@ TEST(Curve, NoDashesWhereTheResponseLiesOnTheCurve) {
     ci->fft_mag_lut[x] = 2.0;
     ci->spline_lut[2][x] = vol_to_pix(ci, 2.0, ci->kVH, 2);
   }
-  std::vector<lrgb_t> before(ci->fb.l, ci->fb.l + ci->fb.as);
+  std::vector<lrgb_t> drawn;
+  framebuffer_t f = e.target(drawn);
+  const std::vector<lrgb_t> before = drawn;
   vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
+  vl_current().fb = &f;
   draw_dashed_fft(ci, 0);
-  EXPECT_EQ(std::memcmp(before.data(), ci->fb.l, before.size() * sizeof(lrgb_t)), 0);
+  EXPECT_EQ(std::memcmp(before.data(), drawn.data(), before.size() * sizeof(lrgb_t)), 0);
   for (int32_t x = 0; x < ci->kVW; x++) ci->spline_lut[2][x] = 10.0;  // the curve far above the response
   draw_dashed_fft(ci, 0);
-  EXPECT_NE(std::memcmp(before.data(), ci->fb.l, before.size() * sizeof(lrgb_t)), 0);
+  EXPECT_NE(std::memcmp(before.data(), drawn.data(), before.size() * sizeof(lrgb_t)), 0);
+  vl_current().fb = nullptr;
   tarvelon_restore_vantalib_gui_runtime(prev);
 }
 
@@ -410,21 +449,45 @@ TEST(Frame, ASpectrumOnlyFrameWritesNothingOutsideThePicture) {
   EXPECT_EQ(inside, 0u);
 }
 
-// The grid blended row by row right after the fill gives exactly the picture
-// of the fill followed by the separate grid pass, at any fade.
-TEST(Grid, BlendedWhileFillingEqualsBlendedAfterwards) {
-  editor e;
-  inst_t *ci = e.t.ci;
-  e.process(0.4, 0.1, 40);
-  e.frame();
-  for (double fade : {0.0, 0.7, 1.9, 2.5}) {
-    ci->mouseout_time = fade;
-    vl_current().fb = &ci->fb_ctx;
-    paint_rainbows(ci, 2);
-    if (fade < 2.0) draw_grids_lut(ci);
-    const std::vector<lrgb_t> apart(ci->fb.l, ci->fb.l + ci->fb.as);
-    ASSERT_TRUE(paint_rainbows_with_grid(ci, 2));
-    EXPECT_EQ(std::memcmp(apart.data(), ci->fb.l, apart.size() * sizeof(lrgb_t)), 0) << "fade " << fade;
+// The picture painted in pieces (strips of any height, rectangles of any
+// width, each raster placed where it lies in the window) is pixel for pixel
+// the picture painted whole: fill, grid, band points, rings, the kept curve
+// and the dashes all honour the piece they are drawn into.
+TEST(Picture, PiecesAddUpToTheWholePicture) {
+  for (double scale : {1.0, 2.0}) {
+    editor e(int(1060 * scale), int(566 * scale), scale);
+    inst_t *ci = e.t.ci;
+    for (int b = 0; b < 4; b++) {
+      e.t.set_param(TV_PARAM_BAND_ON + b, 1);
+      e.t.set_param(TV_PARAM_BAND_GAIN + b, b % 2 ? -9.0 : 12.0);
+      e.t.set_param(TV_PARAM_BAND_FREQ + b, 80.0 * std::pow(5.0, b));
+    }
+    e.process(0.4, 0.1, 60);
+    ci->selband = 1, ci->hover = 1, ci->hover_id = 2, ci->hover_type = 1;
+    ci->mouseout_time = 0.6;  // the grid half faded
+    e.frame();
+    e.frame();
+    ASSERT_FALSE(ci->picture->overlays.empty());
+    e.paint();
+    const std::vector<lrgb_t> whole = e.pic;
+    for (auto [rows, cols] : {std::pair{7, 100000}, std::pair{16, 333}, std::pair{1, 97}}) {
+      std::vector<lrgb_t> pieces(whole.size(), lrgb_t{1, 2, 3, 4});
+      std::vector<lrgb_t> buf;
+      for (int y = 0; y < ci->fb.h; y += rows)
+        for (int x = 0; x < ci->fb.w; x += cols) {
+          const recti_t r{{x, y}, {std::min(ci->fb.w, x + cols), std::min(ci->fb.h, y + rows)}};
+          buf.assign(size_t(r.p1.x - r.p0.x) * size_t(r.p1.y - r.p0.y), lrgb_t{9, 9, 9, 9});
+          framebuffer_t f{};
+          f.r = raster_t{buf.data(), r.p1.x - r.p0.x, r.p1.y - r.p0.y, buf.size(), nullptr};
+          f.w = f.r.w, f.h = f.r.h, f.pixel_scale = 1.0, f.origin = r.p0;
+          tarvelon_paint_picture(ci, &f, r);
+          for (int yy = r.p0.y; yy < r.p1.y; yy++)
+            std::copy_n(buf.data() + size_t(yy - r.p0.y) * size_t(f.r.w), f.r.w,
+                        pieces.data() + size_t(yy) * size_t(ci->fb.w) + size_t(r.p0.x));
+        }
+      size_t bad = 0;
+      for (size_t i = 0; i < whole.size(); i++) bad += std::memcmp(&whole[i], &pieces[i], sizeof(lrgb_t)) != 0;
+      EXPECT_EQ(bad, 0u) << scale << "x, pieces of " << rows << " rows by " << cols << " columns";
+    }
   }
-  vl_current().fb = nullptr;
 }

@@ -50,7 +50,12 @@ struct scaled_editor {
     t.ci->time0 = -1e9;  // a fixed frame time, so animations are the same everywhere
     tarvelon_draw_frame(t.ci);
   }
-  lrgb_t composite(int x, int y) const { return t.ci->composite.l[size_t(y) * size_t(t.ci->fb.w) + size_t(x)]; }
+  // A presented pixel back in linear light (its bytes are b, g, r).
+  lrgb_t composite(int x, int y) const {
+    const srgb_t p = pixels[size_t(y) * size_t(t.ci->fb.w) + size_t(x)];
+    auto lin = [](uint8_t v) { return uint16_t(std::lround(std::pow(v / 255.0, 2.2) * 32768.0)); };
+    return lrgb_t{lin(p.b), lin(p.g), lin(p.r), 32768};
+  }
 };
 
 // Ink of a text drawn white on black into a fresh raster: the bounding box

@@ -217,14 +217,35 @@ TEST(PixelKernels, Avx2GivesExactlyTheGenericResultForEveryLengthAndOffset) {
     alpha[i] = (i % 7 < 3) ? 0 : uint16_t((i * 2654435761u >> 7) % 32769);
     rows[i] = int32_t(i * 40503u % 37) - 5;
   }
+  // Candidates: some pixels match one (on r, g, b only: alpha differs), some
+  // match none; one candidate is deliberately given a wrong code where no
+  // pixel matches it, which must never be read.
+  struct candidates {
+    std::vector<uint64_t> colour[4], code[4];
+    vl_column_codes of(int off) const {
+      vl_column_codes c{};
+      c.count = 4;
+      for (int i = 0; i < 4; i++) c.colour[i] = colour[i].data() + off, c.code[i] = code[i].data() + off;
+      return c;
+    }
+  } codes;
+  for (int i = 0; i < 4; i++)
+    for (size_t x = 0; x < a.size(); x++) {
+      lrgb_t p = (x * 7 + size_t(i)) % 5 < 3 ? a[x] : b[x];
+      if (i == 3) p.r ^= 1;
+      codes.colour[i].push_back(uint64_t(p.r) | uint64_t(p.g) << 16 | uint64_t(p.b) << 32);
+      codes.code[i].push_back(i == 3 ? 0x1234 : vl_pixel_code(p, vl_g22()));
+    }
   for (int n = 0; n <= 70; n++)
     for (int off : {0, 1, 3, 5}) {
-      std::vector<uint8_t> bytes[2];
+      std::vector<uint8_t> bytes[2], coded[2];
       std::vector<lrgb_t> comp[2], grid[2], sel[2];
       for (int k = 0; k < 2; k++) {
         kernel_scope use(k == 0 ? VL_KERNEL_GENERIC : VL_KERNEL_AVX2);
         bytes[k].assign(size_t(n) * 4 + 8, 0xAB);
         vl_convert_row(a.data() + off, bytes[k].data(), n, uint32_t(16384 - 20 + off), 1);
+        coded[k].assign(size_t(n) * 4 + 8, 0xCD);
+        vl_convert_row_coded(a.data() + off, coded[k].data(), n, uint32_t(16384 - 20 + off), 1, codes.of(off));
         comp[k].assign(size_t(n) + 2, lrgb_t{1, 2, 3, 4});
         vl_composite_row(a.data() + off, b.data() + off, comp[k].data(), n);
         grid[k].assign(c.begin() + off, c.begin() + off + n + 2);
@@ -233,6 +254,10 @@ TEST(PixelKernels, Avx2GivesExactlyTheGenericResultForEveryLengthAndOffset) {
         vl_select_row(sel[k].data(), rows.data() + off, 7, a.data(), b.data(), n);
       }
       ASSERT_EQ(bytes[0], bytes[1]) << "conversion, n " << n << " offset " << off;
+      ASSERT_EQ(std::vector<uint8_t>(bytes[0].begin(), bytes[0].begin() + 4 * n),
+                std::vector<uint8_t>(coded[1].begin(), coded[1].begin() + 4 * n))
+          << "conversion with candidates, n " << n << " offset " << off;
+      ASSERT_EQ(coded[0], coded[1]) << "n " << n << " offset " << off;
       auto same = [](const std::vector<lrgb_t> &x, const std::vector<lrgb_t> &y) {
         return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(lrgb_t)) == 0;
       };
