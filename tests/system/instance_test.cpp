@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "audio/engine.h"
+#include "graphics/picture.h"
 #include "memory_host.h"
 #include "system/alloc.h"
 #include "system/instance.h"
@@ -155,7 +156,9 @@ TEST(Storage, FramebufferResizeKeepsEqualSizedRasters) {
   tarvelon_resize_framebuffer_storage(ci, 0);
   lrgb_t *pixels = ci->strip.l;
   ASSERT_NE(pixels, nullptr);
-  EXPECT_EQ(ci->composite.as, 1200u);
+  EXPECT_EQ(ci->finallayout.as, 1200u);
+  EXPECT_EQ(ci->strip.as, 40u * kStripRows) << "the composite is made a window-wide strip at a time";
+  EXPECT_EQ(ci->composite.l, nullptr);
   EXPECT_EQ(ci->grids_ctx.w, 20);
   tarvelon_resize_framebuffer_storage(ci, 0);
   EXPECT_EQ(ci->strip.l, pixels);
