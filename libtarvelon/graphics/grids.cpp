@@ -62,6 +62,7 @@ void tick(inst_t *ci, xy_t a, xy_t b) {
 void index_grid_alpha(inst_t *ci, size_t n) {
   gc_free(ci, ci->grid_alpha);
   ci->grid_alpha = static_cast<uint16_t *>(gc_calloc(ci, n, sizeof(uint16_t)));
+  ci->grid_alpha_size = ci->grid_alpha ? n : 0;
   ci->grid_rgb = lrgb_t{0, 0, 0, 0};
   ci->grid_serial++;
   for (size_t i = 0; i < n; i++) {
@@ -152,10 +153,18 @@ void draw_db_grid(inst_t *ci) noexcept {
 }
 
 void make_grids_lut(inst_t *ci) noexcept {
-  if (!ci || !ci->grids_lut || ci->kVW < 2 || ci->kVH < 2) return;
+  if (!ci || !ci->finallayout.l || ci->kVW < 2 || ci->kVH < 2) return;  // no editor open
   ++ci->table_recomputations;
   const size_t n = size_t(ci->kVW) * size_t(ci->kVH);
-  std::memset(ci->grids_lut, 0, n * sizeof(lrgb_t));
+  // The layer is drawn, reduced to its coverage and dropped again.
+  gc_free(ci, ci->grids_lut);
+  ci->grids_lut = static_cast<lrgb_t *>(gc_calloc(ci, n, sizeof(lrgb_t)));
+  sync_vantalib_framebuffers(ci);
+  if (!ci->grids_lut) {
+    gc_free(ci, ci->grid_alpha);
+    ci->grid_alpha = nullptr;
+    return;
+  }
   make_final_layout(ci);  // a fresh copy of the panel, without the old labels
   {
     vl_target_scope scope(&ci->grids_ctx);
@@ -178,6 +187,9 @@ void make_grids_lut(inst_t *ci) noexcept {
     }
   }
   index_grid_alpha(ci, n);
+  gc_free(ci, ci->grids_lut);
+  ci->grids_lut = nullptr;
+  sync_vantalib_framebuffers(ci);
 }
 
 int64_t tarvelon_grid_weight(const inst_t *ci) noexcept {

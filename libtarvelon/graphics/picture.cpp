@@ -145,8 +145,9 @@ void tarvelon_prepare_picture(inst_t *ci, tarvelon_band_view_t *view) noexcept {
     p->below.resize(n), p->above.resize(n);
     p->painted = ci->colgain != 0.0 && ci->vy + ci->kVH + 1 < ci->fb.h &&
                  tarvelon_spectrum_colours(ci, ci->colscheme, p->below.data(), p->above.data());
-    p->grid_weight = ci->grid_alpha ? tarvelon_grid_weight(ci) : 0;
-    if (ci->grid_alpha && (p->grid_columns.size() != size_t(ci->kVW) || ci->grid_serial != ci->grid_seen)) {
+    const bool fits = ci->grid_alpha && ci->grid_alpha_size == size_t(ci->kVW) * size_t(ci->kVH);
+    p->grid_weight = fits ? tarvelon_grid_weight(ci) : 0;
+    if (fits && (p->grid_columns.size() != size_t(ci->kVW) || ci->grid_serial != ci->grid_seen)) {
       find_grid_columns(ci, *p);
       ci->grid_seen = ci->grid_serial;
     }
@@ -170,7 +171,7 @@ void tarvelon_paint_picture(inst_t *ci, framebuffer_t *target, recti_t r) noexce
   static const tarvelon_picture_t nothing;
   const tarvelon_picture_t &p = ci->picture ? *ci->picture : nothing;
   const bool painted = p.painted && p.below.size() == size_t(ci->kVW) + 2 * kSpectrumMargin && ci->spline_lut_int;
-  const bool grid = p.grid_weight > 0 && ci->grid_alpha;
+  const bool grid = p.grid_weight > 0 && ci->grid_alpha && ci->grid_alpha_size == size_t(ci->kVW) * size_t(ci->kVH);
   for (int32_t y = r.p0.y; y < r.p1.y; y++) {
     // The row's pixels from column r.p0.x on.
     lrgb_t *row = target->r.l + size_t(y - target->origin.y) * size_t(target->r.w) + size_t(r.p0.x - target->origin.x);

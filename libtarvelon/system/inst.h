@@ -181,6 +181,7 @@ struct inst_t {
   // The grid layer's coverage alone (kVW×kVH), so the per-frame grid blend
   // reads two bytes a pixel; its colour is the same everywhere.
   uint16_t *grid_alpha;
+  size_t grid_alpha_size;  // kVW × kVH when it was made
   lrgb_t grid_rgb;
   // The last frame showed no spectrum at all (every level 0). [GUI thread]
   int32_t spectrum_dark;

@@ -44,15 +44,12 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
   }
   ci->strip.w = ci->fb.w, ci->strip.h = kStripRows;
   tarvelon_resize_lrgb_raster(ci, &ci->strip, size_t(ci->fb.w > 0 ? ci->fb.w : 0) * kStripRows, resolution_changed);
+  // The grid layer exists only while the grid is drawn; its coverage stays.
   const size_t g = size_t(ci->kVW > 0 ? ci->kVW : 0) * size_t(ci->kVH > 0 ? ci->kVH : 0);
-  raster_t grid{ci->grids_lut, ci->kVW, ci->kVH, ci->grids.as, nullptr};
-  tarvelon_resize_lrgb_raster(ci, &grid, g, resolution_changed);
-  if (grid.l != ci->grids_lut) {  // a new layer: its index is rebuilt with it
+  if (resolution_changed || g != ci->grid_alpha_size) {
     gc_free(ci, ci->grid_alpha);
     ci->grid_alpha = nullptr;
   }
-  ci->grids_lut = grid.l;
-  ci->grids.as = grid.as;
   sync_vantalib_framebuffers(ci);
 }
 

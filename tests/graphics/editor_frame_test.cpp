@@ -257,10 +257,12 @@ TEST(Grid, FadesWithMouseoutTime) {
   inst_t *ci = e.t.ci;
   e.frame();
   size_t gi = 0;
-  while (gi < size_t(ci->kVW) * ci->kVH && ci->grids_lut[gi].a < 200) gi++;
+  EXPECT_EQ(ci->grids_lut, nullptr) << "only the grid's coverage is kept";
+  ASSERT_NE(ci->grid_alpha, nullptr);
+  while (gi < size_t(ci->kVW) * ci->kVH && ci->grid_alpha[gi] < 200) gi++;
   ASSERT_LT(gi, size_t(ci->kVW) * ci->kVH) << "the grid layer has lines";
   const int x = ci->vx + int(gi % size_t(ci->kVW)), y = ci->vy + int(gi / size_t(ci->kVW));
-  const lrgb_t g = ci->grids_lut[gi];
+  const lrgb_t g{ci->grid_rgb.r, ci->grid_rgb.g, ci->grid_rgb.b, ci->grid_alpha[gi]};
   e.t.set_param(TV_PARAM_COLOUR_GAIN, 0.0);  // a black fill under the grid
   for (double t : {0.0, 0.4, 1.0}) {
     ci->mouseout_time = t;
@@ -268,7 +270,7 @@ TEST(Grid, FadesWithMouseoutTime) {
     const int64_t q = (int64_t(g.a) * std::llround(std::exp(-4.0 * t * t) * 32768.0)) >> 15;
     EXPECT_EQ(e.fb(x, y).b, uint16_t((int64_t(g.b) * q) >> 15)) << t;
   }
-  EXPECT_EQ(ci->grids_lut[gi].b, 32768) << "the overlay holds the grid colour at full blue";
+  EXPECT_EQ(g.b, 32768) << "the grid colour at full blue";
 }
 
 TEST(Curve, NoDashesWhereTheResponseLiesOnTheCurve) {
