@@ -442,7 +442,7 @@ int32_t tarvelon_editor_storage_acquire(inst_t *ci) noexcept {
     }
   }
   tarvelon_restore_vantalib_gui_runtime(prev);
-  return ci->strip.l && ci->layout.l && ci->finallayout.l;
+  return ci->strip.l && ci->finallayout.l;
 }
 
 void tarvelon_editor_storage_release(inst_t *ci) noexcept {

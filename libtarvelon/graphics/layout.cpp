@@ -229,14 +229,58 @@ void make_layout(inst_t *ci) noexcept {
   }
 }
 
+namespace {
+// Copies the pixels of the label bands between the panel (W wide) and the
+// band store, one way or the other.
+void copy_label_bands(inst_t *ci, lrgb_t *panel, bool to_panel) {
+  lrgb_t *band = ci->label_bands;
+  const size_t W = size_t(ci->finallayout.w);
+  for (const recti_t &r : ci->label_band)
+    for (int32_t y = r.p0.y; y < r.p1.y; y++, band += r.p1.x - r.p0.x) {
+      lrgb_t *row = panel + size_t(y) * W + size_t(r.p0.x);
+      if (to_panel) std::copy(band, band + (r.p1.x - r.p0.x), row);
+      else std::copy(row, row + (r.p1.x - r.p0.x), band);
+    }
+}
+
+// Labels and ticks go left of the area (right-aligned level labels, level
+// ticks reaching a little into it) and below it (frequency ticks from its
+// last row down, frequency labels under them); nothing else changes when the
+// view does. Keeps the unlabelled panel there; 0 without memory.
+bool keep_label_bands(inst_t *ci) {
+  gc_free(ci, ci->label_bands);
+  ci->label_bands = nullptr;
+  const int32_t W = ci->finallayout.w, H = ci->finallayout.h;
+  const int32_t reach = int32_t(std::ceil(8.0 * tarvelon_ui_scale(ci)));
+  ci->label_band[0] = recti_t{{0, 0}, {std::clamp(ci->vx + reach, 0, W), H}};
+  ci->label_band[1] = recti_t{{0, std::clamp(ci->vy + ci->kVH - 1 - reach, 0, H)}, {W, H}};
+  size_t n = 0;
+  for (const recti_t &r : ci->label_band) n += size_t(r.p1.x - r.p0.x) * size_t(r.p1.y - r.p0.y);
+  ci->label_bands = static_cast<lrgb_t *>(gc_calloc(ci, n ? n : 1, sizeof(lrgb_t)));
+  if (!ci->label_bands) return false;
+  copy_label_bands(ci, ci->layout.l, false);
+  return true;
+}
+}  // namespace
+
 void make_final_layout(inst_t *ci) noexcept {
-  if (!ci || !ci->layout.l || !ci->finallayout.l || ci->layout.as != ci->finallayout.as) return;
-  std::copy(ci->layout.l, ci->layout.l + ci->layout.as, ci->finallayout.l);
+  if (!ci || !ci->finallayout.l) return;
+  if (ci->layout.l && ci->layout.as == ci->finallayout.as)
+    std::copy(ci->layout.l, ci->layout.l + ci->layout.as, ci->finallayout.l);
+  else if (ci->label_bands)
+    copy_label_bands(ci, ci->finallayout.l, true);
+  else
+    return;
   clear_visual_overlay_alpha(ci, &ci->finallayout);
 }
 
 void tarvelon_paint_static_panel(inst_t *ci) noexcept {
   if (!ci) return;
+  // The panel is painted whole into a layer of its own, then only its label
+  // bands are kept (labels change with the view; the rest never does).
+  if (ci->finallayout.l)
+    tarvelon_resize_lrgb_raster(ci, &ci->layout, size_t(ci->finallayout.w) * size_t(ci->finallayout.h), 1);
+  sync_vantalib_framebuffers(ci);
   make_layout(ci);
   const double s = tarvelon_ui_scale(ci);
   font_t *f = tarvelon_fonts_for_scale(s).font12;
@@ -244,6 +288,11 @@ void tarvelon_paint_static_panel(inst_t *ci) noexcept {
     draw_text_once(&ci->layout, f, ci->layout.w - 3.0 * s, ci->layout.h - 15.0 * s, TEXT_RIGHT, "v1.3",
                    make_colour_lin(0.151, 0.151, 0.151, 1.0), 1.0);
   make_final_layout(ci);
+  if (ci->layout.l && keep_label_bands(ci)) {
+    gc_free(ci, ci->layout.l);
+    ci->layout.l = nullptr, ci->layout.as = 0;
+    sync_vantalib_framebuffers(ci);
+  }
 }
 
 void tarvelon_init_layout_and_text(inst_t *ci, int32_t instance_number) noexcept {

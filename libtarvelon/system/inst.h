@@ -178,6 +178,10 @@ struct inst_t {
   struct tarvelon_picture_t *picture;          // what a frame's strips share
   uint32_t grid_serial, grid_seen;             // a new grid layer; the one the picture last read
   raster_t strip;                              // the rows being composed (window wide)
+  // The panel as painted, without axis labels, kept only where labels and
+  // ticks go: label_band[0] (left of the area) then label_band[1] (below it).
+  lrgb_t *label_bands;
+  recti_t label_band[2];
   // The grid layer's coverage alone (kVW×kVH), so the per-frame grid blend
   // reads two bytes a pixel; its colour is the same everywhere.
   uint16_t *grid_alpha;

@@ -19,6 +19,8 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
   if (!ci) return;
   if (ci->editor_users <= 0) {
     // No editor: keep the sizes, drop the pixels (most instances never open one).
+    gc_free(ci, ci->label_bands);
+    ci->label_bands = nullptr;
     for (raster_t *r : {&ci->fb, &ci->composite, &ci->layout, &ci->finallayout, &ci->strip}) {
       gc_free(ci, r->l);
       r->l = nullptr;
@@ -35,7 +37,9 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
     return;
   }
   const size_t n = size_t(ci->fb.w > 0 ? ci->fb.w : 0) * size_t(ci->fb.h > 0 ? ci->fb.h : 0);
-  for (raster_t *r : {&ci->layout, &ci->finallayout}) tarvelon_resize_lrgb_raster(ci, r, n, resolution_changed);
+  // The unlabelled panel layer is made while the panel is painted; a new
+  // size paints it again.
+  tarvelon_resize_lrgb_raster(ci, &ci->finallayout, n, resolution_changed);
   // The picture and the composite are made a strip of rows at a time: only
   // the strip is kept, and fb and composite hold the window's size alone.
   for (raster_t *r : {&ci->fb, &ci->composite}) {
