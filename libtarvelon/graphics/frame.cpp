@@ -271,8 +271,6 @@ void composite_strip(inst_t *ci, const framebuffer_t &strip, recti_t s) {
   }
 }
 
-void draw_text_entries_clipped(inst_t *ci) { tarvelon_draw_knob_text_entries(ci); }
-
 // Composes, overlays and converts the pixels of r a strip at a time in the
 // window-wide strip raster, so a strip's pixels are still in cache when the
 // next step reads them: the picture, the panel over it, then every knob,
@@ -310,7 +308,7 @@ void render_rect(inst_t *ci, recti_t r, const tarvelon_band_view_t &view, double
         tarvelon_draw_knob(ci, strip_img, k.title, k.slot <= 3 ? k.param + band : k.param, k.slot, view.selband_on);
     if (light > 0.0 && !empty(intersect(lbox, s))) draw_clip_light(ci, light);
     if (!empty(intersect(caption, s))) draw_caption(ci);
-    if (entries) draw_text_entries_clipped(ci);
+    if (entries) tarvelon_draw_knob_text_entries(ci);
     for (int32_t yy = s.p0.y; yy < s.p1.y; yy++)
       tarvelon_convert_picture_row(ci, &target, out, ci->fb.w, yy, s.p0.x, s.p1.x);
   }
