@@ -36,6 +36,11 @@ void convert_row(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dithe
 // The same, reading the codes of pixels that equal a candidate from c.
 void convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_column_codes &c,
                        const vl_g22_tables &t);
+// The pixels of a picture row that no overlay touched, straight from codes:
+// pixel x is below[x] where rows[x] < iy, else above[x] (codes as
+// vl_pixel_code gives them), converted as vl_convert_row would.
+void convert_row_select(const int32_t *rows, int32_t iy, const uint64_t *below, const uint64_t *above, uint8_t *dst,
+                        int n, uint32_t idx, int dither, const vl_g22_tables &t);
 // out = fb under panel by the panel's alpha (alpha from fb), n pixels.
 void composite_row(const lrgb_t *fb, const lrgb_t *panel, lrgb_t *out, int n);
 // row blended towards the colour g by alpha·weight >> 15, n pixels; alpha 0 leaves a pixel alone.
@@ -47,6 +52,8 @@ namespace vl_avx2 {
 void convert_row(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_g22_tables &t);
 void convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither, const vl_column_codes &c,
                        const vl_g22_tables &t);
+void convert_row_select(const int32_t *rows, int32_t iy, const uint64_t *below, const uint64_t *above, uint8_t *dst,
+                        int n, uint32_t idx, int dither, const vl_g22_tables &t);
 void composite_row(const lrgb_t *fb, const lrgb_t *panel, lrgb_t *out, int n);
 void grid_row(lrgb_t *row, const uint16_t *alpha, lrgb_t g, int64_t weight, int n);
 void select_row(lrgb_t *row, const int32_t *rows, int32_t iy, const lrgb_t *below, const lrgb_t *above, int n);
@@ -62,6 +69,9 @@ void vl_convert_row(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int di
 // The same bytes as vl_convert_row, faster where most pixels are candidates.
 void vl_convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int dither,
                           const vl_column_codes &c) noexcept;
+// A row converted straight from column codes, choosing by the curve's rows.
+void vl_convert_row_select(const int32_t *rows, int32_t iy, const uint64_t *below, const uint64_t *above,
+                           uint8_t *dst, int n, uint32_t idx, int dither) noexcept;
 void vl_composite_row(const lrgb_t *fb, const lrgb_t *panel, lrgb_t *out, int n) noexcept;
 void vl_grid_row(lrgb_t *row, const uint16_t *alpha, lrgb_t g, int64_t weight, int n) noexcept;
 void vl_select_row(lrgb_t *row, const int32_t *rows, int32_t iy, const lrgb_t *below, const lrgb_t *above,

@@ -112,6 +112,40 @@ void convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int
   vl_generic::convert_row(src + x, dst + 4 * x, n - x, idx, dither, t);
 }
 
+void convert_row_select(const int32_t *rows, int32_t iy, const uint64_t *below, const uint64_t *above, uint8_t *dst,
+                        int n, uint32_t idx, int dither, const vl_g22_tables &t) {
+  const __m256i rgb = _mm256_set1_epi64x(0x0000FFFFFFFFFFFFll), level = _mm256_set1_epi32(iy);
+  const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 2, 3, 2, 3, 2, 3, 2, 3, 4, 5, 4, 5, 4, 5, 4, 5, 6, 7,
+                                          6, 7, 6, 7, 6, 7);
+  const __m256i bright = _mm256_setr_epi8(6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15, 6, 7, 6, 7, 6, 7, 6,
+                                          7, 14, 15, 14, 15, 14, 15, 14, 15);
+  int x = 0;
+  for (; x + 8 <= n; x += 8) {
+    // Eight pixels as two quads; a 32-bit "below" mask widened to each code's 64 bits.
+    const __m256i lt = _mm256_cmpgt_epi32(level, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(rows + x)));
+    __m256i v[2];
+    for (int h = 0; h < 2; h++) {
+      const __m256i m = _mm256_cvtepi32_epi64(h ? _mm256_extracti128_si256(lt, 1) : _mm256_castsi256_si128(lt));
+      const __m256i code = _mm256_blendv_epi8(load(above + x + 4 * h), load(below + x + 4 * h), m);
+      __m256i d = _mm256_setzero_si256();
+      if (dither) {
+        const uint32_t i = (idx + 4 * uint32_t(h)) & 16383;
+        d = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(_mm256_castsi128_si256(_mm_loadl_epi64(
+                                                             reinterpret_cast<const __m128i *>(t.dither + i))),
+                                                         0x00),
+                                spread);
+        d = _mm256_and_si256(_mm256_and_si256(d, _mm256_shuffle_epi8(code, bright)), rgb);
+      }
+      v[h] = _mm256_srai_epi16(_mm256_add_epi16(_mm256_and_si256(code, rgb), d), 5);
+    }
+    idx = (idx + 8) & 16383;
+    // packus interleaves the quads by 128-bit lane: p0 p1 q0 q1 | p2 p3 q2 q3.
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(v[0], v[1]), 0xD8);
+    store(dst + 4 * x, bytes);
+  }
+  vl_generic::convert_row_select(rows + x, iy, below + x, above + x, dst + 4 * x, n - x, idx, dither, t);
+}
+
 void composite_row(const lrgb_t *f, const lrgb_t *p, lrgb_t *c, int n) {
   const __m256i alpha = _mm256_set1_epi64x(int64_t(0xFFFF) << 48), full = _mm256_set1_epi32(32768);
   int x = 0;

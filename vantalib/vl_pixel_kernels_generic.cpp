@@ -49,6 +49,16 @@ void convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int
   convert_row(src, dst, n, idx, dither, t);  // the codes are what the table gives
 }
 
+void convert_row_select(const int32_t *rows, int32_t iy, const uint64_t *below, const uint64_t *above, uint8_t *dst,
+                        int n, uint32_t idx, int dither, const vl_g22_tables &t) {
+  for (int x = 0; x < n; x++, idx = (idx + 1) & 16383) {
+    const uint64_t code = rows[x] < iy ? below[x] : above[x];
+    const int d = (dither && (code >> 48)) ? t.dither[idx] : 0;
+    for (int ch = 0; ch < 3; ch++) dst[4 * x + ch] = uint8_t(std::clamp((int((code >> (16 * ch)) & 0xFFFF) + d) >> 5, 0, 255));
+    dst[4 * x + 3] = 0;
+  }
+}
+
 void composite_row(const lrgb_t *f, const lrgb_t *p, lrgb_t *c, int n) {
   for (int x = 0; x < n; x++) {
     const int64_t a = p[x].a;
@@ -97,6 +107,10 @@ void convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, int
                        const vl_g22_tables &t) {
   vl_generic::convert_row_coded(src, dst, n, idx, dither, c, t);
 }
+void convert_row_select(const int32_t *rows, int32_t iy, const uint64_t *below, const uint64_t *above, uint8_t *dst,
+                        int n, uint32_t idx, int dither, const vl_g22_tables &t) {
+  vl_generic::convert_row_select(rows, iy, below, above, dst, n, idx, dither, t);
+}
 }  // namespace vl_avx2
 #endif
 
@@ -132,6 +146,13 @@ void vl_convert_row_coded(const lrgb_t *src, uint8_t *dst, int n, uint32_t idx, 
   const vl_g22_tables &t = vl_g22();
   if (use_avx2()) return vl_avx2::convert_row_coded(src, dst, n, idx & 16383, dither, c, t);
   vl_generic::convert_row_coded(src, dst, n, idx & 16383, dither, c, t);
+}
+void vl_convert_row_select(const int32_t *rows, int32_t iy, const uint64_t *below, const uint64_t *above,
+                           uint8_t *dst, int n, uint32_t idx, int dither) noexcept {
+  if (n <= 0) return;
+  const vl_g22_tables &t = vl_g22();
+  if (use_avx2()) return vl_avx2::convert_row_select(rows, iy, below, above, dst, n, idx & 16383, dither, t);
+  vl_generic::convert_row_select(rows, iy, below, above, dst, n, idx & 16383, dither, t);
 }
 void vl_composite_row(const lrgb_t *f, const lrgb_t *p, lrgb_t *c, int n) noexcept {
   if (n <= 0) return;

@@ -77,13 +77,14 @@ void build(tarvelon_curve_cover_t &c, const inst_t *ci, const double *rows, doub
 }
 }  // namespace
 
-int32_t tarvelon_add_curve(inst_t *ci, recti_t region, recti_t apply) noexcept {
-  framebuffer_t *fb = vl_current().fb;
+namespace {
+// The kept amounts for the region, up to date; null when the curve cannot be kept.
+const tarvelon_curve_cover_t *kept_curve(inst_t *ci, recti_t &region) {
   const double *rows = ci && ci->spline_lut ? ci->spline_lut[2] : nullptr;
-  if (!fb || !fb->r.l || !rows || ci->visual_width != ci->kVW || ci->kVW < 2 || !pure_white(white)) return 0;
+  if (!rows || ci->visual_width != ci->kVW || ci->kVW < 2 || !pure_white(white)) return nullptr;
   region.p0.x = std::max(region.p0.x, 0), region.p0.y = std::max(region.p0.y, 0);
   region.p1.x = std::min(region.p1.x, ci->fb.w), region.p1.y = std::min(region.p1.y, ci->fb.h);
-  if (region.p0.x >= region.p1.x || region.p0.y >= region.p1.y) return 0;
+  if (region.p0.x >= region.p1.x || region.p0.y >= region.p1.y) return nullptr;
   const double lw = 0.8 * tarvelon_ui_scale(ci);
   try {
     if (!ci->curve_cover) ci->curve_cover = new tarvelon_curve_cover_t;
@@ -91,8 +92,23 @@ int32_t tarvelon_add_curve(inst_t *ci, recti_t region, recti_t apply) noexcept {
     if (!same_key(c, ci, rows, lw, region)) build(c, ci, rows, lw, region);
   } catch (const std::bad_alloc &) {
     tarvelon_release_curve_cover(ci);
-    return 0;
+    return nullptr;
   }
+  return ci->curve_cover;
+}
+}  // namespace
+
+int32_t tarvelon_curve_runs(inst_t *ci, recti_t region, tarvelon_curve_runs_t *out) noexcept {
+  if (!out) return 0;
+  const tarvelon_curve_cover_t *c = kept_curve(ci, region);
+  if (!c) return 0;
+  *out = tarvelon_curve_runs_t{c->region, c->first.data(), c->count.data()};
+  return 1;
+}
+
+int32_t tarvelon_add_curve(inst_t *ci, recti_t region, recti_t apply) noexcept {
+  framebuffer_t *fb = vl_current().fb;
+  if (!fb || !fb->r.l || !kept_curve(ci, region)) return 0;
   const tarvelon_curve_cover_t &c = *ci->curve_cover;
   const int32_t y0 = std::max({apply.p0.y, fb->origin.y, c.region.p0.y});
   const int32_t y1 = std::min({apply.p1.y, fb->origin.y + fb->r.h, c.region.p1.y});

@@ -291,6 +291,12 @@ void render_rect(inst_t *ci, recti_t r, const tarvelon_band_view_t &view, double
   uint8_t *out = reinterpret_cast<uint8_t *>(ci->composite.srgb);
   const framebuffer_t saved = ci->composite_ctx;
   framebuffer_t &target = ci->composite_ctx;  // knobs and texts draw into it
+  // Whatever is drawn over the picture keeps its pixels out of the straight
+  // conversion; text entries (rare) take the whole path.
+  const bool planned = !entries;
+  for (const knob_slot &k : kKnobs) tarvelon_touch_picture(ci, ci->frame_knob_box[k.slot]);
+  if (light > 0.0) tarvelon_touch_picture(ci, lbox);
+  tarvelon_touch_picture(ci, caption);
   for (int32_t y = r.p0.y; y < r.p1.y; y += rows) {
     const recti_t s{{r.p0.x, y}, {r.p1.x, std::min(r.p1.y, y + rows)}};
     target = framebuffer_t{};
@@ -299,7 +305,7 @@ void render_rect(inst_t *ci, recti_t r, const tarvelon_band_view_t &view, double
     target.h = target.maxdim_y = target.realdim_y = target.r.h;
     target.pixel_scale = 1.0;
     target.origin = s.p0;
-    tarvelon_paint_picture(ci, &target, intersect(s, ci->frame_visual));
+    tarvelon_paint_picture(ci, &target, intersect(s, ci->frame_visual), planned);
     composite_strip(ci, target, s);
     target.clip = s, target.clip_on = 1;
     vl_current().fb = &target;
@@ -310,7 +316,7 @@ void render_rect(inst_t *ci, recti_t r, const tarvelon_band_view_t &view, double
     if (!empty(intersect(caption, s))) draw_caption(ci);
     if (entries) tarvelon_draw_knob_text_entries(ci);
     for (int32_t yy = s.p0.y; yy < s.p1.y; yy++)
-      tarvelon_convert_picture_row(ci, &target, out, ci->fb.w, yy, s.p0.x, s.p1.x);
+      tarvelon_convert_picture_row(ci, &target, out, ci->fb.w, yy, s.p0.x, s.p1.x, planned);
   }
   target = saved;
   vl_current().fb = &ci->composite_ctx;

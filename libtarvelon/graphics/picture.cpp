@@ -73,6 +73,10 @@ void find_grid_columns(inst_t *ci, tarvelon_picture_t &p) {
     if (n < best) best = n, best_row = y;
   }
   std::copy_n(ci->grid_alpha + size_t(best_row) * size_t(ci->kVW), ci->kVW, p.grid_columns.begin());
+  p.plain_rows.assign(size_t(ci->kVH), 0);
+  for (int32_t y = 0; y < ci->kVH; y++)
+    p.plain_rows[size_t(y)] = std::equal(p.grid_columns.begin(), p.grid_columns.end(),
+                                         ci->grid_alpha + size_t(y) * size_t(ci->kVW));
 }
 
 uint64_t bits(lrgb_t c) { return uint64_t(c.r) | uint64_t(c.g) << 16 | uint64_t(c.b) << 32; }
@@ -130,6 +134,96 @@ void fill_row(const inst_t *ci, const tarvelon_picture_t &p, lrgb_t *dst, int32_
   if (m1 > m0) vl_select_row(dst + (m0 - x0), rows + (m0 - vx), iy, below + at(m0), above + at(m0), m1 - m0);
   for (int32_t x = m1; x < c1; x++) dst[x - x0] = rows[kVW - 1] < iy ? below[at(x)] : above[at(x)];
 }
+// Groups [g0, g1) of one row of the plan marked touched.
+void set_groups(uint64_t *row, int32_t g0, int32_t g1) {
+  for (int32_t g = g0; g < g1;) {
+    const int32_t w = g >> 6, b = g & 63, n = std::min(64 - b, g1 - g);
+    row[w] |= (n == 64 ? ~0ull : ((1ull << n) - 1)) << b;
+    g += n;
+  }
+}
+
+void touch(tarvelon_picture_t &p, recti_t box) {
+  const recti_t h = p.hole;
+  box = meet(box, recti_t{h.p0, {h.p0.x + 8 * p.groups, h.p1.y}});
+  if (none(box)) return;
+  const int32_t g0 = (box.p0.x - h.p0.x) / 8, g1 = (box.p1.x - h.p0.x + 7) / 8;
+  for (int32_t y = box.p0.y; y < box.p1.y; y++)
+    set_groups(p.touched.data() + size_t(y - h.p0.y) * size_t(p.words), g0, g1);
+}
+
+// The first group from g on whose bit differs from `value` (n if none).
+int32_t next_change(const uint64_t *row, int32_t g, int32_t n, bool value) {
+  while (g < n) {
+    uint64_t w = row[g >> 6] ^ (value ? ~0ull : 0ull);
+    w &= ~0ull << (g & 63);
+    if (w) return std::min(n, (g & ~63) + __builtin_ctzll(w));
+    g = (g & ~63) + 64;
+  }
+  return n;
+}
+
+// f(g0, g1, touched) for each run of equal bits among groups [0, n).
+template <class F>
+void each_run(const uint64_t *row, int32_t n, F f) {
+  for (int32_t g = 0; g < n;) {
+    const bool t = (row[g >> 6] >> (g & 63)) & 1;
+    const int32_t e = next_change(row, g, n, t);
+    f(g, e, t);
+    g = e;
+  }
+}
+
+// Which groups of the hole anything but fill and grid touches this frame:
+// rows the column rule does not give (the top row, grid level lines), the
+// curve's runs and every overlay's box.
+void make_plan(inst_t *ci, tarvelon_picture_t &p) {
+  p.planned = false;
+  const recti_t h = ci->frame_hole;
+  const bool inside = h.p0.x >= ci->vx && h.p1.x <= ci->vx + ci->kVW && h.p0.y >= ci->vy && h.p1.y <= ci->vy + ci->kVH;
+  if (none(h) || !inside || p.candidates == 0 || !ci->spline_lut_int || p.colour[0].size() != size_t(ci->kVW)) return;
+  const bool grid = p.candidates == 4;
+  if (grid && p.plain_rows.size() != size_t(ci->kVH)) return;
+  p.hole = h, p.groups = (h.p1.x - h.p0.x) / 8, p.words = (p.groups + 63) / 64;
+  if (p.groups == 0) return;
+  p.touched.assign(size_t(p.words) * size_t(h.p1.y - h.p0.y), 0);
+  p.direct_above = p.code[grid ? 2 : 0], p.direct_below = p.code[grid ? 3 : 1];
+  for (int32_t y = h.p0.y; y < h.p1.y; y++) {
+    const int32_t iy = y - ci->vy;
+    if (iy == 0 || (grid && !p.plain_rows[size_t(iy)]))
+      set_groups(p.touched.data() + size_t(y - h.p0.y) * size_t(p.words), 0, p.groups);
+  }
+  for (const tarvelon_overlay_t &o : p.overlays) {
+    tarvelon_curve_runs_t runs{};
+    if (o.kind != tarvelon_overlay_t::curve || !tarvelon_curve_runs(ci, ci->frame_visual, &runs)) {
+      touch(p, o.box);
+      continue;
+    }
+    const int32_t xa = std::max(h.p0.x, runs.region.p0.x), xb = std::min(h.p0.x + 8 * p.groups, runs.region.p1.x);
+    for (int32_t x = xa; x < xb; x++) {
+      const size_t col = size_t(x - runs.region.p0.x);
+      const int32_t a = std::max(h.p0.y, runs.first[col]), b = std::min(h.p1.y, runs.first[col] + runs.count[col]);
+      const int32_t g = (x - h.p0.x) / 8;
+      for (int32_t y = a; y < b; y++)
+        p.touched[size_t(y - h.p0.y) * size_t(p.words) + size_t(g >> 6)] |= 1ull << (g & 63);
+    }
+  }
+  p.planned = true;
+}
+
+// Fill and grid for the columns [a, b) of row y.
+void paint_span(const inst_t *ci, const tarvelon_picture_t &p, framebuffer_t *target, int32_t y, int32_t a, int32_t b,
+                bool painted, bool grid) {
+  if (a >= b) return;
+  lrgb_t *row = target->r.l + size_t(y - target->origin.y) * size_t(target->r.w) + size_t(a - target->origin.x);
+  if (painted) fill_row(ci, p, row, y, a, b);
+  else std::fill(row, row + (b - a), lrgb_t{0, 0, 0, 0});
+  const int32_t iy = y - ci->vy;
+  const int32_t g0 = std::max(a, ci->vx), g1 = std::min(b, ci->vx + ci->kVW);
+  if (grid && iy >= 0 && iy < ci->kVH && g1 > g0)
+    vl_grid_row(row + (g0 - a), ci->grid_alpha + size_t(iy) * size_t(ci->kVW) + size_t(g0 - ci->vx), ci->grid_rgb,
+                p.grid_weight, g1 - g0);
+}
 }  // namespace
 
 void tarvelon_prepare_picture(inst_t *ci, tarvelon_band_view_t *view) noexcept {
@@ -157,14 +251,16 @@ void tarvelon_prepare_picture(inst_t *ci, tarvelon_band_view_t *view) noexcept {
     draw_dashed_fft(ci, ci->colscheme);
     p->recording = false;
     make_candidates(ci, *p);
+    make_plan(ci, *p);
   } catch (const std::bad_alloc &) {
     p->recording = false;
     p->painted = false;
     p->candidates = 0;
+    p->planned = false;
   }
 }
 
-void tarvelon_paint_picture(inst_t *ci, framebuffer_t *target, recti_t r) noexcept {
+void tarvelon_paint_picture(inst_t *ci, framebuffer_t *target, recti_t r, bool planned) noexcept {
   if (!ci || !target || !target->r.l) return;
   r = meet(r, recti_t{target->origin, {target->origin.x + target->r.w, target->origin.y + target->r.h}});
   if (none(r)) return;
@@ -172,16 +268,21 @@ void tarvelon_paint_picture(inst_t *ci, framebuffer_t *target, recti_t r) noexce
   const tarvelon_picture_t &p = ci->picture ? *ci->picture : nothing;
   const bool painted = p.painted && p.below.size() == size_t(ci->kVW) + 2 * kSpectrumMargin && ci->spline_lut_int;
   const bool grid = p.grid_weight > 0 && ci->grid_alpha && ci->grid_alpha_size == size_t(ci->kVW) * size_t(ci->kVH);
+  planned = planned && p.planned;
+  const recti_t h = p.hole;
   for (int32_t y = r.p0.y; y < r.p1.y; y++) {
-    // The row's pixels from column r.p0.x on.
-    lrgb_t *row = target->r.l + size_t(y - target->origin.y) * size_t(target->r.w) + size_t(r.p0.x - target->origin.x);
-    if (painted) fill_row(ci, p, row, y, r.p0.x, r.p1.x);
-    else std::fill(row, row + (r.p1.x - r.p0.x), lrgb_t{0, 0, 0, 0});
-    const int32_t iy = y - ci->vy;
-    const int32_t g0 = std::max(r.p0.x, ci->vx), g1 = std::min(r.p1.x, ci->vx + ci->kVW);
-    if (grid && iy >= 0 && iy < ci->kVH && g1 > g0)
-      vl_grid_row(row + (g0 - r.p0.x), ci->grid_alpha + size_t(iy) * size_t(ci->kVW) + size_t(g0 - ci->vx), ci->grid_rgb,
-                  p.grid_weight, g1 - g0);
+    if (!planned || y < h.p0.y || y >= h.p1.y) {
+      paint_span(ci, p, target, y, r.p0.x, r.p1.x, painted, grid);
+      continue;
+    }
+    // Untouched groups of the hole are left to the conversion.
+    const int32_t end = h.p0.x + 8 * p.groups;
+    paint_span(ci, p, target, y, r.p0.x, std::min(r.p1.x, h.p0.x), painted, grid);
+    each_run(p.touched.data() + size_t(y - h.p0.y) * size_t(p.words), p.groups, [&](int32_t g0, int32_t g1, bool t) {
+      if (t) paint_span(ci, p, target, y, std::max(r.p0.x, h.p0.x + 8 * g0), std::min(r.p1.x, h.p0.x + 8 * g1), painted,
+                        grid);
+    });
+    paint_span(ci, p, target, y, std::max(r.p0.x, end), r.p1.x, painted, grid);
   }
   const recti_t saved_clip = target->clip;
   const int32_t saved_on = target->clip_on;
@@ -193,7 +294,7 @@ void tarvelon_paint_picture(inst_t *ci, framebuffer_t *target, recti_t r) noexce
 }
 
 void tarvelon_convert_picture_row(inst_t *ci, const framebuffer_t *target, uint8_t *out, int32_t out_w, int32_t y,
-                                  int32_t x0, int32_t x1) noexcept {
+                                  int32_t x0, int32_t x1, bool planned) noexcept {
   if (!ci || !target || !target->r.l || !out || x0 >= x1) return;
   // Pixel x of the row is row[x - origin.x].
   const lrgb_t *row = target->r.l + size_t(y - target->origin.y) * size_t(target->r.w);
@@ -201,23 +302,46 @@ void tarvelon_convert_picture_row(inst_t *ci, const framebuffer_t *target, uint8
   if (x0 >= x1) return;
   uint8_t *dst = out + size_t(y) * size_t(out_w) * 4;
   const uint32_t idx = vl_row_dither_start(y);
+  const int32_t o = target->origin.x;
+  auto plain = [&](int32_t a, int32_t b) {
+    if (a < b) vl_convert_row(row + (a - o), dst + 4 * size_t(a), b - a, idx + uint32_t(a), 1);
+  };
   const tarvelon_picture_t *p = ci->picture;
   const recti_t h = ci->frame_hole;
   const int32_t a = std::clamp(h.p0.x, x0, x1), b = std::clamp(h.p1.x, x0, x1);
   const bool coded = p && p->candidates > 0 && y >= h.p0.y && y < h.p1.y && b > a && h.p0.x >= ci->vx &&
                      h.p1.x <= ci->vx + ci->kVW && p->colour[0].size() == size_t(ci->kVW);
-  if (!coded) {
-    vl_convert_row(row + (x0 - target->origin.x), dst + 4 * size_t(x0), x1 - x0, idx + uint32_t(x0), 1);
-    return;
+  if (!coded) return plain(x0, x1);
+  // Columns [u, v) of the area with their candidates.
+  auto by_codes = [&](int32_t u, int32_t v) {
+    if (u >= v) return;
+    vl_column_codes c{};
+    c.count = p->candidates;
+    for (int i = 0; i < c.count; i++)
+      c.colour[i] = p->colour[i].data() + (u - ci->vx), c.code[i] = p->code[i].data() + (u - ci->vx);
+    vl_convert_row_coded(row + (u - o), dst + 4 * size_t(u), v - u, idx + uint32_t(u), 1, c);
+  };
+  plain(x0, a);
+  const bool direct = planned && p->planned && p->hole.p0.x == h.p0.x && p->hole.p1.x == h.p1.x &&
+                      p->hole.p0.y == h.p0.y && p->hole.p1.y == h.p1.y;
+  if (!direct) {
+    by_codes(a, b);
+  } else {
+    const int32_t iy = y - ci->vy, end = h.p0.x + 8 * p->groups;
+    each_run(p->touched.data() + size_t(y - h.p0.y) * size_t(p->words), p->groups, [&](int32_t g0, int32_t g1, bool t) {
+      const int32_t u = std::max(a, h.p0.x + 8 * g0), v = std::min(b, h.p0.x + 8 * g1);
+      if (u >= v) return;
+      if (t) return by_codes(u, v);
+      vl_convert_row_select(ci->spline_lut_int + (u - ci->vx), iy, p->direct_below.data() + (u - ci->vx), p->direct_above.data() + (u - ci->vx),
+                            dst + 4 * size_t(u), v - u, idx + uint32_t(u), 1);
+    });
+    by_codes(std::max(a, end), b);
   }
-  vl_column_codes c{};
-  c.count = p->candidates;
-  for (int i = 0; i < c.count; i++)
-    c.colour[i] = p->colour[i].data() + (a - ci->vx), c.code[i] = p->code[i].data() + (a - ci->vx);
-  const int32_t o = target->origin.x;
-  vl_convert_row(row + (x0 - o), dst + 4 * size_t(x0), a - x0, idx + uint32_t(x0), 1);
-  vl_convert_row_coded(row + (a - o), dst + 4 * size_t(a), b - a, idx + uint32_t(a), 1, c);
-  vl_convert_row(row + (b - o), dst + 4 * size_t(b), x1 - b, idx + uint32_t(b), 1);
+  plain(b, x1);
+}
+
+void tarvelon_touch_picture(inst_t *ci, recti_t box) noexcept {
+  if (ci && ci->picture && ci->picture->planned) touch(*ci->picture, box);
 }
 
 void tarvelon_overlay_line(inst_t *ci, xy_t a, xy_t b, double radius, lrgb_t colour, blend_func_t blend,

@@ -36,6 +36,16 @@ struct tarvelon_picture_t {
   std::vector<uint64_t> colour[4], code[4];
   int32_t candidates = 0;
   std::vector<uint16_t> grid_columns;  // the grid's alpha on a row without level lines
+  std::vector<uint8_t> plain_rows;     // per area row: its grid alpha is grid_columns
+  // Which pixels of the hole anything but fill and grid may touch, in groups
+  // of 8 columns from hole.p0.x: one bit per group, `words` words per row
+  // from hole.p0.y. Untouched groups are converted straight from the codes
+  // of the fill under or over the curve, grid included.
+  recti_t hole{};
+  int32_t groups = 0, words = 0;
+  std::vector<uint64_t> touched;
+  std::vector<uint64_t> direct_below, direct_above;
+  bool planned = false;
 };
 
 // Everything a frame's strips share, after the tables: the column colours,
@@ -43,12 +53,17 @@ struct tarvelon_picture_t {
 // the rings and dashes move on here). [GUI thread, inside a frame]
 void tarvelon_prepare_picture(inst_t *ci, tarvelon_band_view_t *view) noexcept;
 // Paints the picture into the pixels of `target` inside `r` (window
-// coordinates; target's origin says where it lies). [GUI thread]
-void tarvelon_paint_picture(inst_t *ci, framebuffer_t *target, recti_t r) noexcept;
+// coordinates; target's origin says where it lies). With `planned`, pixels
+// of the hole no overlay touches are left as they are: the conversion
+// (planned too) makes them from the codes. [GUI thread]
+void tarvelon_paint_picture(inst_t *ci, framebuffer_t *target, recti_t r, bool planned = false) noexcept;
 // Converts row y, columns [x0, x1), of target into the output plane `out`
 // (window-sized, 4 bytes a pixel), with the column candidates inside the area.
 void tarvelon_convert_picture_row(inst_t *ci, const framebuffer_t *target, uint8_t *out, int32_t out_w, int32_t y,
-                                  int32_t x0, int32_t x1) noexcept;
+                                  int32_t x0, int32_t x1, bool planned = false) noexcept;
+// Marks the pixels of `box` as touched by something drawn over the picture
+// this frame, so planned painting leaves them to the pixels. [GUI thread]
+void tarvelon_touch_picture(inst_t *ci, recti_t box) noexcept;
 // Drawing an overlay: recorded while a frame prepares, else drawn into the
 // current target at once.
 void tarvelon_overlay_line(inst_t *ci, xy_t a, xy_t b, double radius, lrgb_t colour, blend_func_t blend,

@@ -238,7 +238,7 @@ TEST(PixelKernels, Avx2GivesExactlyTheGenericResultForEveryLengthAndOffset) {
     }
   for (int n = 0; n <= 70; n++)
     for (int off : {0, 1, 3, 5}) {
-      std::vector<uint8_t> bytes[2], coded[2];
+      std::vector<uint8_t> bytes[2], coded[2], direct[2];
       std::vector<lrgb_t> comp[2], grid[2], sel[2];
       for (int k = 0; k < 2; k++) {
         kernel_scope use(k == 0 ? VL_KERNEL_GENERIC : VL_KERNEL_AVX2);
@@ -252,7 +252,25 @@ TEST(PixelKernels, Avx2GivesExactlyTheGenericResultForEveryLengthAndOffset) {
         vl_grid_row(grid[k].data(), alpha.data() + off, lrgb_t{2300, 2300, 32768, 0}, 23170 + n, n);
         sel[k].assign(size_t(n) + 2, lrgb_t{9, 9, 9, 9});
         vl_select_row(sel[k].data(), rows.data() + off, 7, a.data(), b.data(), n);
+        direct[k].assign(size_t(n) * 4 + 8, 0xEF);
+        vl_convert_row_select(rows.data() + off, 7, codes.code[0].data() + off, codes.code[1].data() + off,
+                              direct[k].data(), n, uint32_t(16384 - 20 + off), 1);
       }
+      // Straight from codes: the bytes of the selected pixels converted.
+      std::vector<lrgb_t> chosen(static_cast<size_t>(n));
+      for (int x = 0; x < n; x++) {
+        const size_t i = size_t(x + off);
+        const bool below = rows[i] < 7;
+        auto colour_of = [&](int cand) { return (i * 7 + size_t(cand)) % 5 < 3 ? a[i] : b[i]; };
+        chosen[size_t(x)] = below ? colour_of(0) : colour_of(1);
+      }
+      std::vector<uint8_t> want(size_t(n) * 4 + 8, 0xEF);
+      {
+        kernel_scope use(VL_KERNEL_GENERIC);
+        vl_convert_row(chosen.data(), want.data(), n, uint32_t(16384 - 20 + off), 1);
+      }
+      ASSERT_EQ(direct[0], want) << "straight from codes, n " << n << " offset " << off;
+      ASSERT_EQ(direct[0], direct[1]) << "straight from codes, n " << n << " offset " << off;
       ASSERT_EQ(bytes[0], bytes[1]) << "conversion, n " << n << " offset " << off;
       ASSERT_EQ(std::vector<uint8_t>(bytes[0].begin(), bytes[0].begin() + 4 * n),
                 std::vector<uint8_t>(coded[1].begin(), coded[1].begin() + 4 * n))
