@@ -84,6 +84,15 @@ double roundbox_sd(double px, double py, const rect_t &b, double corner) {
 
 double edge(double sd, double radius) { return 0.5 * std::erfc(sd / radius); }
 
+// How many radii out a gaussian of peak `peak` still gives a pixel any
+// coverage: exp(-d²)·peak·32768 rounds to 0 beyond it (erfc(s) is below
+// exp(-s²) too, so an edge of height peak/2 ends there as well). Never more
+// than kReach, where drawing stops anyway.
+double gaussian_reach(double peak) {
+  const double l = std::log(65536.0 * peak);
+  return l > 0.0 ? std::min(kReach, std::sqrt(l)) : 0.0;
+}
+
 rect_t normalised(rect_t b) {
   return {{std::min(b.p0.x, b.p1.x), std::min(b.p0.y, b.p1.y)}, {std::max(b.p0.x, b.p1.x), std::max(b.p0.y, b.p1.y)}};
 }
@@ -95,7 +104,9 @@ void draw_line_thin(xy_t p1, xy_t p2, double radius, lrgb_t colour, blend_func_t
     return;
   const double dx = p2.x - p1.x, dy = p2.y - p1.y, len2 = dx * dx + dy * dy;
   if (len2 == 0.0) return;
-  const double m = kReach * radius, len = std::sqrt(len2), inv_r2 = 1.0 / (radius * radius);
+  // Beyond `reach` radii a pixel gets no coverage: neither visited nor computed.
+  const double reach = gaussian_reach(std::fabs(intensity)) * (1.0 + 1e-9);
+  const double m = reach * radius, len = std::sqrt(len2), inv_r2 = 1.0 / (radius * radius);
   // Walk the major axis (clipped to the raster first, so a line running
   // millions of pixels off screen costs only what is visible); across it only
   // the band the gaussian reaches.
@@ -117,7 +128,7 @@ void draw_line_thin(xy_t p1, xy_t p2, double radius, lrgb_t colour, blend_func_t
     for (int v = int(std::ceil(vlo)); v <= int(std::floor(vhi)); v++) {
       const int x = shallow ? u : v, y = shallow ? v : u;
       const double d2 = seg_distance2(x, y, p1.x, p1.y, dx, dy, len2) * inv_r2;
-      if (d2 > kReach * kReach) continue;
+      if (d2 > reach * reach) continue;
       const int32_t p = to_coverage(std::exp(-d2) * intensity);
       if (p) blend(pixel_at(fb, x, y), colour, p);
     }
@@ -137,12 +148,25 @@ void draw_circle(int circlemode, xy_t pos, double circrad, double radius, lrgb_t
   framebuffer_t *fb = target();
   if (!fb || !finite({pos.x, pos.y, circrad, radius}) || !(radius > 0) || circrad < 0) return;
   const double reach = circrad + kReach * radius, inv_r = 1.0 / radius;
+  // Pixels whose distance from the centre lies outside [near, far] get no
+  // coverage at all (the edge is below half a level there): they are passed
+  // over by their squared distance, before any square root or exponential.
+  const double k = gaussian_reach(circlemode == 0 ? 0.5 * std::fabs(intensity) : std::fabs(intensity));
+  const double far = (circrad + k * radius) * (1.0 + 1e-9) + 1e-9, near = (circrad - k * radius) * (1.0 - 1e-9) - 1e-9;
+  const double far2 = far * far, near2 = near > 0.0 && circlemode != 0 ? near * near : -1.0;
+  auto outside = [&](double x, double y) {
+    const double q = (x - pos.x) * (x - pos.x) + (y - pos.y) * (y - pos.y);
+    return q > far2 || q < near2;
+  };
   if (circlemode == 0) {
     shade_box(fb, pos.x - reach, pos.y - reach, pos.x + reach, pos.y + reach, colour, blend, intensity,
-              [&](double x, double y) { return edge(std::hypot(x - pos.x, y - pos.y) - circrad, radius); });
+              [&](double x, double y) {
+                return outside(x, y) ? 0.0 : edge(std::hypot(x - pos.x, y - pos.y) - circrad, radius);
+              });
   } else {
     shade_box(fb, pos.x - reach, pos.y - reach, pos.x + reach, pos.y + reach, colour, blend, intensity,
               [&](double x, double y) {
+                if (outside(x, y)) return 0.0;
                 const double d = (std::hypot(x - pos.x, y - pos.y) - circrad) * inv_r;
                 return std::exp(-d * d);
               });

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <vector>
 #include <numbers>
 
 #include "dsp/fft.h"
@@ -34,6 +36,59 @@ double column_bin(const inst_t *ci, const tarvelon_hview_t &view, int32_t n, int
 double interpolate(const double *m, double x) {
   const double f = std::fmod(x, 1.0);
   return (1.0 - f) * m[size_t(std::floor(x))] + f * m[size_t(std::ceil(x))];
+}
+}  // namespace
+
+// Which bins each column of the spectrum sums or interpolates, and with what
+// weights: they change only with the view, the transform size, the sample
+// rate or the width, so they are worked out then, not every frame.
+struct tarvelon_spectrum_bins_t {
+  struct column {
+    bool shown, interpolated;
+    int32_t first, last;  // bins summed
+    size_t lo, hi;        // bins interpolated
+    double f, w_lo, w_hi, divisor;
+  };
+  double zmin = 0.0, zmax = 0.0, sr = 0.0;
+  int32_t n = 0, w = 0;
+  std::vector<column> columns;
+};
+
+namespace {
+const tarvelon_spectrum_bins_t *spectrum_bins(inst_t *ci, int32_t N, int32_t w) {
+  const double sr = ci->samplerate;
+  const tarvelon_hview_t view = ci->hview.load();
+  tarvelon_spectrum_bins_t *b = ci->spectrum_bins;
+  if (b && b->zmin == view.zmin && b->zmax == view.zmax && b->sr == sr && b->n == N && b->w == w) return b;
+  try {
+    if (!b) b = ci->spectrum_bins = new tarvelon_spectrum_bins_t;
+    b->columns.assign(size_t(w), tarvelon_spectrum_bins_t::column{});
+  } catch (const std::bad_alloc &) {
+    tarvelon_release_spectrum_bins(ci);
+    return nullptr;
+  }
+  b->zmin = view.zmin, b->zmax = view.zmax, b->sr = sr, b->n = N, b->w = w;
+  int32_t prev = 0;
+  for (int32_t ix = 0; ix < w; ix++) {
+    tarvelon_spectrum_bins_t::column &c = b->columns[size_t(ix)];
+    const double x = column_bin(ci, view, N, ix);
+    const double nb = column_bin(ci, view, N, ix, 0.5) + 0.5;
+    const int32_t next = (nb >= 0.0 && nb < double(N)) ? int32_t(nb) : N;  // trunc, saturating
+    c.shown = next < N / 2 && x >= 0.0 && x < double(N / 2);
+    if (c.shown) {
+      c.interpolated = next == prev;
+      if (c.interpolated) {
+        const double lo = std::floor(x), hi = std::ceil(x);
+        c.lo = size_t(lo), c.hi = size_t(hi), c.f = std::fmod(x, 1.0);
+        c.w_lo = std::sqrt(sr * lo / N), c.w_hi = std::sqrt(sr * hi / N);
+      } else {
+        c.first = std::max(prev, 0), c.last = next, c.w_lo = std::sqrt(sr * x / N);
+      }
+      c.divisor = (next + 1 - prev) * 20.0;
+    }
+    prev = next;
+  }
+  return b;
 }
 }  // namespace
 
@@ -91,34 +146,33 @@ void comp_spectral_table(inst_t *ci) noexcept {
     if (N % 2 == 0) ci->last2k_fft[ch][N / 2] = std::fabs(ci->last2k_fft[ch][N / 2]);
   }
 
-  const double sr = ci->samplerate;
-  const tarvelon_hview_t view = ci->hview.load();
-  int32_t prev = 0;
+  const tarvelon_spectrum_bins_t *bins = spectrum_bins(ci, N, w);
+  if (!bins) return;
   for (int32_t ix = 0; ix < w; ix++) {
-    const double x = column_bin(ci, view, N, ix);
-    const double nb = column_bin(ci, view, N, ix, 0.5) + 0.5;
-    const int32_t next = (nb >= 0.0 && nb < double(N)) ? int32_t(nb) : N;  // trunc, saturating
-    if (next < N / 2 && x >= 0.0 && x < double(N / 2)) {
-      double level[2];
-      for (int ch = 0; ch < 2; ch++) {
-        const double *m = ci->last2k_fft[ch];
-        if (next == prev) {
-          const double lo = std::floor(x), hi = std::ceil(x), f = std::fmod(x, 1.0);
-          level[ch] = (1.0 - f) * m[size_t(lo)] * std::sqrt(sr * lo / N) + f * m[size_t(hi)] * std::sqrt(sr * hi / N);
-        } else {
-          double sum = 0.0;
-          const double weight = std::sqrt(sr * x / N);
-          for (int32_t b = std::max(prev, 0); b <= next; b++) sum += m[b] * weight;
-          level[ch] = sum;
-        }
-        level[ch] = sane_level(level[ch] / ((next + 1 - prev) * 20.0));
+    const tarvelon_spectrum_bins_t::column &c = bins->columns[size_t(ix)];
+    if (!c.shown) continue;
+    double level[2];
+    for (int ch = 0; ch < 2; ch++) {
+      const double *m = ci->last2k_fft[ch];
+      if (c.interpolated) {
+        level[ch] = (1.0 - c.f) * m[c.lo] * c.w_lo + c.f * m[c.hi] * c.w_hi;
+      } else {
+        double sum = 0.0;
+        for (int32_t b = c.first; b <= c.last; b++) sum += m[b] * c.w_lo;
+        level[ch] = sum;
       }
-      st[0][ix] = level[0];
-      st[1][ix] = level[1];
-      st[2][ix] = level[0] + level[1];
+      level[ch] = sane_level(level[ch] / c.divisor);
     }
-    prev = next;
+    st[0][ix] = level[0];
+    st[1][ix] = level[1];
+    st[2][ix] = level[0] + level[1];
   }
+}
+
+void tarvelon_release_spectrum_bins(inst_t *ci) noexcept {
+  if (!ci) return;
+  delete ci->spectrum_bins;
+  ci->spectrum_bins = nullptr;
 }
 
 void comp_colour_ratios(double hue, double *r, double *g, double *b, int32_t colscheme) noexcept {

@@ -14,6 +14,8 @@ constexpr int32_t kPanColours = 4097;  // 0 hard left, 2048 centre, 4096 hard ri
 void comp_fft_mag_lut(inst_t *ci) noexcept;
 // Input levels per column from the analyser ring. [GUI thread] takes fft_sem
 void comp_spectral_table(inst_t *ci) noexcept;
+// Frees the per-column bins the table reads (the editor closed). [GUI thread]
+void tarvelon_release_spectrum_bins(inst_t *ci) noexcept;
 // 1 when the spectrum on screen is black and stays black: the last frame
 // showed no level and the analyser ring holds only zeros, so the pending
 // recomputation (last2k_changed) is dropped as it would change nothing. Hosts

@@ -9,6 +9,7 @@
 #include "dsp/scales.h"
 #include "graphics/curve_cover.h"
 #include "graphics/picture.h"
+#include "graphics/spectrum.h"
 #include "graphics/curve_grid.h"
 #include "graphics/layout.h"
 #include "graphics/resources.h"
@@ -213,6 +214,7 @@ void tarvelon_destroy_instance(inst_t *ci) noexcept {
   ci->knob_textedit_count = 0;
   tarvelon_release_curve_cover(ci);
   tarvelon_release_picture(ci);
+  tarvelon_release_spectrum_bins(ci);
   // If this instance was bound before the call, the previous binding is this
   // instance itself; unbinding on destroy keeps nothing pointing at freed memory.
   tarvelon_restore_vantalib_gui_runtime(prev == &ci->vantalib_gui_context ? nullptr : prev);

@@ -5,6 +5,7 @@
 #include "graphics/artwork.h"
 #include "graphics/curve_cover.h"
 #include "graphics/picture.h"
+#include "graphics/spectrum.h"
 #include "system/instance.h"
 
 void tarvelon_resize_lrgb_raster(inst_t *ci, raster_t *r, size_t pixel_count, int32_t resolution_changed) noexcept {
@@ -33,6 +34,7 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
     tarvelon_release_scaled_art(ci);  // drawn for the editor's scale: goes with it
     tarvelon_release_curve_cover(ci);
     tarvelon_release_picture(ci);
+    tarvelon_release_spectrum_bins(ci);
     sync_vantalib_framebuffers(ci);
     return;
   }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -145,6 +146,63 @@ TEST(Primitives, DiscCoverageMatchesItsAreaAndShapesAreSymmetric) {
   EXPECT_NEAR(ring.total_green() / (2 * M_PI * 30 * std::sqrt(M_PI)), 1.0, 0.02);
   EXPECT_EQ(ring.at(80, 50).g, ring.at(20, 50).g);
   EXPECT_EQ(ring.at(50, 80).g, ring.at(50, 20).g);
+}
+
+// Circles skip the pixels their edge cannot reach by distance alone; every
+// pixel must still be what the edge formula gives it, for discs and rings,
+// off-centre positions, thin and wide edges, faint and strong intensities.
+TEST(Primitives, CirclesGiveEveryPixelTheCoverageOfTheirEdgeFormula) {
+  for (int mode : {0, 2})
+    for (double circrad : {0.0, 3.3, 5.8, 20.0})
+      for (double radius : {0.4, 0.8, 2.5})
+        for (double intensity : {1.0, 0.3, 1e-5, 2.5}) {
+          guarded_fb g(64, 64);
+          const xy_t c{31.37, 30.81};
+          draw_circle(mode, c, circrad, radius, make_colour_lin(0, 1, 0, 1), blend_add, intensity);
+          for (int y = 0; y < 64; y++)
+            for (int x = 0; x < 64; x++) {
+              const double sd = std::hypot(x - c.x, y - c.y) - circrad;
+              const double cov = mode == 0 ? 0.5 * std::erfc(sd / radius) : std::exp(-(sd / radius) * (sd / radius));
+              const bool reached = std::fabs(x - c.x) <= circrad + 3.6 * radius && std::fabs(y - c.y) <= circrad + 3.6 * radius;
+              const double v = reached ? cov * intensity : 0.0;
+              lrgb_t want{0, 0, 0, 0};
+              if (v > 0.0) {
+                const int32_t p = int32_t(std::min(32768L, std::lround(v * 32768.0)));
+                if (p) blend_add(&want, make_colour_lin(0, 1, 0, 1), p);
+              }
+              ASSERT_EQ(g.at(x, y).g, want.g) << "mode " << mode << " circle " << circrad << " edge " << radius
+                                              << " intensity " << intensity << " at " << x << "," << y;
+            }
+          EXPECT_TRUE(g.canaries_intact());
+        }
+}
+
+// Lines likewise: every pixel within 3.6 radii of the segment takes the
+// gaussian of its distance, whatever the angle, length and intensity.
+TEST(Primitives, LinesGiveEveryPixelTheCoverageOfTheirGaussian) {
+  const xy_t ends[][2] = {{{5.2, 7.9}, {58.3, 12.4}}, {{30.1, 2.2}, {33.7, 61.0}}, {{10.5, 50.5}, {50.5, 10.5}},
+                          {{31.0, 31.0}, {31.4, 31.2}}};
+  for (const auto &e : ends)
+    for (double radius : {0.5, 0.8, 2.0})
+      for (double intensity : {1.0, 0.4, 1e-5, 3.0}) {
+        guarded_fb g(64, 64);
+        draw_line_thin(e[0], e[1], radius, make_colour_lin(0, 1, 0, 1), blend_add, intensity);
+        const double dx = e[1].x - e[0].x, dy = e[1].y - e[0].y, len2 = dx * dx + dy * dy;
+        for (int y = 0; y < 64; y++)
+          for (int x = 0; x < 64; x++) {
+            const double t = std::clamp(((x - e[0].x) * dx + (y - e[0].y) * dy) / len2, 0.0, 1.0);
+            const double ex = x - (e[0].x + t * dx), ey = y - (e[0].y + t * dy);
+            const double d2 = (ex * ex + ey * ey) / (radius * radius);
+            lrgb_t want{0, 0, 0, 0};
+            if (d2 <= 3.6 * 3.6) {
+              const int32_t p = int32_t(std::min(32768L, std::lround(std::exp(-d2) * intensity * 32768.0)));
+              if (p) blend_add(&want, make_colour_lin(0, 1, 0, 1), p);
+            }
+            ASSERT_EQ(g.at(x, y).g, want.g) << "edge " << radius << " intensity " << intensity << " at " << x << ","
+                                            << y;
+          }
+        EXPECT_TRUE(g.canaries_intact());
+      }
 }
 
 TEST(Overlay, TransparentLayerLeavesTheTargetBitIdentical) {
