@@ -188,10 +188,13 @@ void make_plan(inst_t *ci, tarvelon_picture_t &p) {
   if (p.groups == 0) return;
   p.touched.assign(size_t(p.words) * size_t(h.p1.y - h.p0.y), 0);
   p.direct_above = p.code[grid ? 2 : 0], p.direct_below = p.code[grid ? 3 : 1];
+  p.whole_rows.assign(size_t(h.p1.y - h.p0.y), 0);
   for (int32_t y = h.p0.y; y < h.p1.y; y++) {
     const int32_t iy = y - ci->vy;
-    if (iy == 0 || (grid && !p.plain_rows[size_t(iy)]))
+    if (iy == 0 || (grid && !p.plain_rows[size_t(iy)])) {
       set_groups(p.touched.data() + size_t(y - h.p0.y) * size_t(p.words), 0, p.groups);
+      p.whole_rows[size_t(y - h.p0.y)] = 1;
+    }
   }
   for (const tarvelon_overlay_t &o : p.overlays) {
     tarvelon_curve_runs_t runs{};
@@ -326,6 +329,8 @@ void tarvelon_convert_picture_row(inst_t *ci, const framebuffer_t *target, uint8
                       p->hole.p0.y == h.p0.y && p->hole.p1.y == h.p1.y;
   if (!direct) {
     by_codes(a, b);
+  } else if (p->whole_rows[size_t(y - h.p0.y)]) {
+    plain(a, b);  // a grid level line: few pixels are candidates
   } else {
     const int32_t iy = y - ci->vy, end = h.p0.x + 8 * p->groups;
     each_run(p->touched.data() + size_t(y - h.p0.y) * size_t(p->words), p->groups, [&](int32_t g0, int32_t g1, bool t) {

@@ -44,6 +44,7 @@ struct tarvelon_picture_t {
   recti_t hole{};
   int32_t groups = 0, words = 0;
   std::vector<uint64_t> touched;
+  std::vector<uint8_t> whole_rows;  // per hole row: no pixel of it follows the column rule
   std::vector<uint64_t> direct_below, direct_above;
   bool planned = false;
 };
