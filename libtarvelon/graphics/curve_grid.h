@@ -26,6 +26,10 @@ void make_grids_lut(inst_t *ci) noexcept;
 void draw_freq_grid(inst_t *ci) noexcept;
 void draw_db_grid(inst_t *ci) noexcept;
 void draw_db_dashed_line(inst_t *ci, double y, double intensity, int32_t is_84_shown) noexcept;
+// The grid's coverage along area row iy (kVW values), or null without a grid
+// layer of the area's size. [GUI thread]
+const uint16_t *tarvelon_grid_alpha_row(const inst_t *ci, int32_t iy) noexcept;
+void tarvelon_free_grid_alpha(inst_t *ci) noexcept;
 // The grid's strength now (0..32768): it fades once the pointer has left, and
 // is not drawn at all from a mouse-out time of 2 s on.
 int64_t tarvelon_grid_weight(const inst_t *ci) noexcept;

@@ -23,6 +23,7 @@
 #include "io/pointer.h"
 #include "io/prefs.h"
 #include "state/params.h"
+#include "system/alloc.h"
 #include "system/instance.h"
 #include "vl_clock.h"
 #include "vl_colour.h"
@@ -454,7 +455,10 @@ void tarvelon_editor_storage_release(inst_t *ci) noexcept {
   vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
   {
     vl_lock_guard draw(ci->draw_reinit_sem);
-    if (--ci->editor_users == 0) tarvelon_resize_framebuffer_storage(ci, 1);
+    if (--ci->editor_users == 0) {
+      tarvelon_resize_framebuffer_storage(ci, 1);
+      tv_trim_heap();
+    }
   }
   tarvelon_restore_vantalib_gui_runtime(prev);
 }

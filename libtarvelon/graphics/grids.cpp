@@ -6,6 +6,7 @@
 
 #include "dsp/scales.h"
 #include "graphics/curve_grid.h"
+#include "system/alloc.h"
 #include "graphics/layout.h"
 #include "graphics/resources.h"
 #include "graphics/text.h"
@@ -59,17 +60,40 @@ void tick(inst_t *ci, xy_t a, xy_t b) {
 }
 // The layer's coverage on its own; without it (allocation failed) the blend
 // reads the whole layer.
-void index_grid_alpha(inst_t *ci, size_t n) {
-  gc_free(ci, ci->grid_alpha);
-  ci->grid_alpha = static_cast<uint16_t *>(gc_calloc(ci, n, sizeof(uint16_t)));
-  ci->grid_alpha_size = ci->grid_alpha ? n : 0;
+void index_grid_alpha(inst_t *ci) {
+  tarvelon_free_grid_alpha(ci);
   ci->grid_rgb = lrgb_t{0, 0, 0, 0};
   ci->grid_serial++;
-  for (size_t i = 0; i < n; i++) {
-    const lrgb_t &p = ci->grids_lut[i];
-    if (ci->grid_alpha) ci->grid_alpha[i] = p.a;
-    if (p.a > ci->grid_rgb.a) ci->grid_rgb = p;  // the best-defined grid colour
+  const size_t w = size_t(ci->kVW), h = size_t(ci->kVH);
+  const lrgb_t *layer = ci->grids_lut;
+  for (size_t i = 0; i < w * h; i++)
+    if (layer[i].a > ci->grid_rgb.a) ci->grid_rgb = layer[i];  // the best-defined grid colour
+  // The common row: the one crossed by no level line, i.e. with the fewest
+  // grid pixels.
+  auto lit = [&](size_t y) {
+    return size_t(std::count_if(layer + y * w, layer + (y + 1) * w, [](const lrgb_t &p) { return p.a != 0; }));
+  };
+  size_t common = 0, fewest = SIZE_MAX;
+  for (size_t y = 0; y < h; y++)
+    if (const size_t n = lit(y); n < fewest) fewest = n, common = y;
+  auto same_as_common = [&](size_t y) {
+    for (size_t x = 0; x < w; x++)
+      if (layer[y * w + x].a != layer[common * w + x].a) return false;
+    return true;
+  };
+  ci->grid_alpha_rows = static_cast<int32_t *>(gc_calloc(ci, h, sizeof(int32_t)));
+  if (!ci->grid_alpha_rows) return;
+  int32_t stored = 1;
+  for (size_t y = 0; y < h; y++) ci->grid_alpha_rows[y] = same_as_common(y) ? 0 : stored++;
+  ci->grid_alpha = static_cast<uint16_t *>(gc_calloc(ci, size_t(stored) * w, sizeof(uint16_t)));
+  if (!ci->grid_alpha) return tarvelon_free_grid_alpha(ci);
+  for (size_t x = 0; x < w; x++) ci->grid_alpha[x] = layer[common * w + x].a;
+  for (size_t y = 0; y < h; y++) {
+    uint16_t *row = ci->grid_alpha + size_t(ci->grid_alpha_rows[y]) * w;
+    if (ci->grid_alpha_rows[y])
+      for (size_t x = 0; x < w; x++) row[x] = layer[y * w + x].a;
   }
+  ci->grid_alpha_size = w * h;
 }
 }  // namespace
 
@@ -160,11 +184,7 @@ void make_grids_lut(inst_t *ci) noexcept {
   gc_free(ci, ci->grids_lut);
   ci->grids_lut = static_cast<lrgb_t *>(gc_calloc(ci, n, sizeof(lrgb_t)));
   sync_vantalib_framebuffers(ci);
-  if (!ci->grids_lut) {
-    gc_free(ci, ci->grid_alpha);
-    ci->grid_alpha = nullptr;
-    return;
-  }
+  if (!ci->grids_lut) return tarvelon_free_grid_alpha(ci);
   make_final_layout(ci);  // a fresh copy of the panel, without the old labels
   {
     vl_target_scope scope(&ci->grids_ctx);
@@ -186,10 +206,26 @@ void make_grids_lut(inst_t *ci) noexcept {
       p = lrgb_t{0, 0, 0, p.g};
     }
   }
-  index_grid_alpha(ci, n);
+  index_grid_alpha(ci);
   gc_free(ci, ci->grids_lut);
   ci->grids_lut = nullptr;
   sync_vantalib_framebuffers(ci);
+  tv_trim_heap();  // the layer was large and is gone: give its pages back
+}
+
+const uint16_t *tarvelon_grid_alpha_row(const inst_t *ci, int32_t iy) noexcept {
+  if (!ci || !ci->grid_alpha || !ci->grid_alpha_rows || iy < 0 || iy >= ci->kVH ||
+      ci->grid_alpha_size != size_t(ci->kVW) * size_t(ci->kVH))
+    return nullptr;
+  return ci->grid_alpha + size_t(ci->grid_alpha_rows[iy]) * size_t(ci->kVW);
+}
+
+void tarvelon_free_grid_alpha(inst_t *ci) noexcept {
+  if (!ci) return;
+  gc_free(ci, ci->grid_alpha);
+  gc_free(ci, ci->grid_alpha_rows);
+  ci->grid_alpha = nullptr, ci->grid_alpha_rows = nullptr;
+  ci->grid_alpha_size = 0;
 }
 
 int64_t tarvelon_grid_weight(const inst_t *ci) noexcept {

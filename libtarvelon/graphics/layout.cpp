@@ -9,6 +9,7 @@
 #include "graphics/artwork.h"
 #include "graphics/resources.h"
 #include "graphics/text.h"
+#include "system/alloc.h"
 #include "system/instance.h"
 #include "vl_colour.h"
 #include "vl_draw.h"
@@ -292,6 +293,7 @@ void tarvelon_paint_static_panel(inst_t *ci) noexcept {
     gc_free(ci, ci->layout.l);
     ci->layout.l = nullptr, ci->layout.as = 0;
     sync_vantalib_framebuffers(ci);
+    tv_trim_heap();  // the window-sized layer is gone: give its pages back
   }
 }
 

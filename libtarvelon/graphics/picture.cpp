@@ -60,23 +60,14 @@ void draw(inst_t *ci, const tarvelon_overlay_t &o, recti_t r) {
   }
 }
 
-// The grid's alpha along a row crossed by no level line (the row with the
-// fewest grid pixels): what most rows of a column hold.
+// The grid's alpha on the common row (crossed by no level line): what most
+// rows of a column hold; and which rows are that row.
 void find_grid_columns(inst_t *ci, tarvelon_picture_t &p) {
   p.grid_columns.assign(size_t(ci->kVW), 0);
-  if (!ci->grid_alpha) return;
-  size_t best = SIZE_MAX;
-  int32_t best_row = 0;
-  for (int32_t y = 0; y < ci->kVH; y++) {
-    const uint16_t *a = ci->grid_alpha + size_t(y) * size_t(ci->kVW);
-    const size_t n = size_t(std::count_if(a, a + ci->kVW, [](uint16_t v) { return v != 0; }));
-    if (n < best) best = n, best_row = y;
-  }
-  std::copy_n(ci->grid_alpha + size_t(best_row) * size_t(ci->kVW), ci->kVW, p.grid_columns.begin());
   p.plain_rows.assign(size_t(ci->kVH), 0);
-  for (int32_t y = 0; y < ci->kVH; y++)
-    p.plain_rows[size_t(y)] = std::equal(p.grid_columns.begin(), p.grid_columns.end(),
-                                         ci->grid_alpha + size_t(y) * size_t(ci->kVW));
+  if (!tarvelon_grid_alpha_row(ci, 0)) return;
+  std::copy_n(ci->grid_alpha, ci->kVW, p.grid_columns.begin());
+  for (int32_t y = 0; y < ci->kVH; y++) p.plain_rows[size_t(y)] = ci->grid_alpha_rows[y] == 0;
 }
 
 uint64_t bits(lrgb_t c) { return uint64_t(c.r) | uint64_t(c.g) << 16 | uint64_t(c.b) << 32; }
@@ -224,8 +215,7 @@ void paint_span(const inst_t *ci, const tarvelon_picture_t &p, framebuffer_t *ta
   const int32_t iy = y - ci->vy;
   const int32_t g0 = std::max(a, ci->vx), g1 = std::min(b, ci->vx + ci->kVW);
   if (grid && iy >= 0 && iy < ci->kVH && g1 > g0)
-    vl_grid_row(row + (g0 - a), ci->grid_alpha + size_t(iy) * size_t(ci->kVW) + size_t(g0 - ci->vx), ci->grid_rgb,
-                p.grid_weight, g1 - g0);
+    vl_grid_row(row + (g0 - a), tarvelon_grid_alpha_row(ci, iy) + (g0 - ci->vx), ci->grid_rgb, p.grid_weight, g1 - g0);
 }
 }  // namespace
 
@@ -242,7 +232,7 @@ void tarvelon_prepare_picture(inst_t *ci, tarvelon_band_view_t *view) noexcept {
     p->below.resize(n), p->above.resize(n);
     p->painted = ci->colgain != 0.0 && ci->vy + ci->kVH + 1 < ci->fb.h &&
                  tarvelon_spectrum_colours(ci, ci->colscheme, p->below.data(), p->above.data());
-    const bool fits = ci->grid_alpha && ci->grid_alpha_size == size_t(ci->kVW) * size_t(ci->kVH);
+    const bool fits = tarvelon_grid_alpha_row(ci, 0) != nullptr;
     p->grid_weight = fits ? tarvelon_grid_weight(ci) : 0;
     if (fits && (p->grid_columns.size() != size_t(ci->kVW) || ci->grid_serial != ci->grid_seen)) {
       find_grid_columns(ci, *p);
@@ -270,7 +260,7 @@ void tarvelon_paint_picture(inst_t *ci, framebuffer_t *target, recti_t r, bool p
   static const tarvelon_picture_t nothing;
   const tarvelon_picture_t &p = ci->picture ? *ci->picture : nothing;
   const bool painted = p.painted && p.below.size() == size_t(ci->kVW) + 2 * kSpectrumMargin && ci->spline_lut_int;
-  const bool grid = p.grid_weight > 0 && ci->grid_alpha && ci->grid_alpha_size == size_t(ci->kVW) * size_t(ci->kVH);
+  const bool grid = p.grid_weight > 0 && tarvelon_grid_alpha_row(ci, 0) != nullptr;
   planned = planned && p.planned;
   const recti_t h = p.hole;
   for (int32_t y = r.p0.y; y < r.p1.y; y++) {

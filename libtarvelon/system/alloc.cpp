@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cstdlib>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace {
 std::atomic<uint64_t> g_count{0};
@@ -34,6 +37,12 @@ void *tv_realloc(void *p, size_t bytes) noexcept {
 }
 
 void tv_free(void *p) noexcept { std::free(p); }
+
+void tv_trim_heap() noexcept {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
+}
 
 uint64_t tv_alloc_count() noexcept { return g_count.load(std::memory_order_relaxed); }
 

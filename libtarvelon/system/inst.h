@@ -183,9 +183,13 @@ struct inst_t {
   // ticks go: label_band[0] (left of the area) then label_band[1] (below it).
   lrgb_t *label_bands;
   recti_t label_band[2];
-  // The grid layer's coverage alone (kVW×kVH), so the per-frame grid blend
-  // reads two bytes a pixel; its colour is the same everywhere.
+  // The grid layer's coverage alone, so the per-frame grid blend reads two
+  // bytes a pixel; its colour is the same everywhere. Most rows of the area
+  // are alike (only level lines differ): grid_alpha holds the common row
+  // first, then each row that differs from it, kVW values each;
+  // grid_alpha_rows says which one area row iy reads (0: the common row).
   uint16_t *grid_alpha;
+  int32_t *grid_alpha_rows;
   size_t grid_alpha_size;  // kVW × kVH when it was made
   lrgb_t grid_rgb;
   // The last frame showed no spectrum at all (every level 0). [GUI thread]

@@ -4,6 +4,7 @@
 #include "dsp/scales.h"
 #include "graphics/artwork.h"
 #include "graphics/curve_cover.h"
+#include "graphics/curve_grid.h"
 #include "graphics/picture.h"
 #include "graphics/spectrum.h"
 #include "system/instance.h"
@@ -29,8 +30,7 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
     }
     gc_free(ci, ci->grids_lut);
     ci->grids_lut = nullptr;
-    gc_free(ci, ci->grid_alpha);
-    ci->grid_alpha = nullptr;
+    tarvelon_free_grid_alpha(ci);
     tarvelon_release_scaled_art(ci);  // drawn for the editor's scale: goes with it
     tarvelon_release_curve_cover(ci);
     tarvelon_release_picture(ci);
@@ -52,10 +52,7 @@ void tarvelon_resize_framebuffer_storage(inst_t *ci, int32_t resolution_changed)
   tarvelon_resize_lrgb_raster(ci, &ci->strip, size_t(ci->fb.w > 0 ? ci->fb.w : 0) * kStripRows, resolution_changed);
   // The grid layer exists only while the grid is drawn; its coverage stays.
   const size_t g = size_t(ci->kVW > 0 ? ci->kVW : 0) * size_t(ci->kVH > 0 ? ci->kVH : 0);
-  if (resolution_changed || g != ci->grid_alpha_size) {
-    gc_free(ci, ci->grid_alpha);
-    ci->grid_alpha = nullptr;
-  }
+  if (resolution_changed || g != ci->grid_alpha_size) tarvelon_free_grid_alpha(ci);
   sync_vantalib_framebuffers(ci);
 }
 

@@ -252,17 +252,54 @@ TEST(Frame, StereoSchemeGoesBlackWhenAudioStopsAndColourGainZeroPaintsNothing) {
   EXPECT_EQ(std::memcmp(&near_curve, &later, 4), 0) << "the curve's glow does not build up";
 }
 
+// The kept coverage stores the common row once and only the rows that differ
+// from it; every row must still read what the grid layer has there.
+TEST(Grid, KeptCoverageReadsTheDrawnLayerOnEveryRow) {
+  for (double zoom : {1.0, 6.0}) {
+    editor e;
+    inst_t *ci = e.t.ci;
+    e.t.set_param(TV_PARAM_VERT_RANGE, zoom);
+    e.frame();
+    std::vector<lrgb_t> layer(size_t(ci->kVW) * size_t(ci->kVH), lrgb_t{0, 0, 0, 0});
+    framebuffer_t fb{};
+    fb.r = raster_t{layer.data(), ci->kVW, ci->kVH, layer.size(), nullptr};
+    fb.w = fb.maxdim_x = fb.realdim_x = ci->kVW;
+    fb.h = fb.maxdim_y = fb.realdim_y = ci->kVH;
+    fb.pixel_scale = 1.0;
+    {
+      vl_target_scope scope(&fb);
+      draw_freq_grid(ci);
+      draw_db_grid(ci);
+    }
+    int32_t differing = 0;
+    for (int32_t y = 0; y < ci->kVH; y++) {
+      const uint16_t *row = tarvelon_grid_alpha_row(ci, y);
+      ASSERT_NE(row, nullptr);
+      differing += ci->grid_alpha_rows[y] != 0;
+      for (int32_t x = 0; x < ci->kVW; x++)
+        ASSERT_EQ(row[x], layer[size_t(y) * size_t(ci->kVW) + size_t(x)].g) << "row " << y << " column " << x;
+    }
+    EXPECT_GT(differing, 0) << "level lines differ from the common row";
+    EXPECT_LT(differing, ci->kVH / 2) << "most rows share the common row";
+  }
+  editor none;
+  EXPECT_EQ(tarvelon_grid_alpha_row(none.t.ci, -1), nullptr);
+  EXPECT_EQ(tarvelon_grid_alpha_row(none.t.ci, none.t.ci->kVH), nullptr);
+  EXPECT_EQ(tarvelon_grid_alpha_row(nullptr, 0), nullptr);
+}
+
 TEST(Grid, FadesWithMouseoutTime) {
   editor e;
   inst_t *ci = e.t.ci;
   e.frame();
   size_t gi = 0;
   EXPECT_EQ(ci->grids_lut, nullptr) << "only the grid's coverage is kept";
-  ASSERT_NE(ci->grid_alpha, nullptr);
-  while (gi < size_t(ci->kVW) * ci->kVH && ci->grid_alpha[gi] < 200) gi++;
+  ASSERT_NE(tarvelon_grid_alpha_row(ci, 0), nullptr);
+  auto alpha = [&](size_t i) { return tarvelon_grid_alpha_row(ci, int32_t(i / size_t(ci->kVW)))[i % size_t(ci->kVW)]; };
+  while (gi < size_t(ci->kVW) * ci->kVH && alpha(gi) < 200) gi++;
   ASSERT_LT(gi, size_t(ci->kVW) * ci->kVH) << "the grid layer has lines";
   const int x = ci->vx + int(gi % size_t(ci->kVW)), y = ci->vy + int(gi / size_t(ci->kVW));
-  const lrgb_t g{ci->grid_rgb.r, ci->grid_rgb.g, ci->grid_rgb.b, ci->grid_alpha[gi]};
+  const lrgb_t g{ci->grid_rgb.r, ci->grid_rgb.g, ci->grid_rgb.b, alpha(gi)};
   e.t.set_param(TV_PARAM_COLOUR_GAIN, 0.0);  // a black fill under the grid
   for (double t : {0.0, 0.4, 1.0}) {
     ci->mouseout_time = t;
