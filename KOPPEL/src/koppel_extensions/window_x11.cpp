@@ -152,6 +152,7 @@ void free_shm(KoppelWindow *w) {
   if (!w->shm_image) return;
   XShmDetach(w->dpy, &w->shm);
   XSync(w->dpy, False);  // the server lets go of the segment before we do
+  w->shm_in_use = false;
   w->shm_image->data = nullptr;
   XDestroyImage(w->shm_image);
   shmdt(w->shm.shmaddr);
@@ -189,6 +190,22 @@ bool shm_image_for(KoppelWindow *w, uint32_t width, uint32_t height) {
   }
   w->shm_image = img;
   return true;
+}
+
+// The server reads the segment after the request that names it; it must be
+// done before the segment is written again. Waiting for that just before the
+// next write, not right after the request, leaves the server's copy out of
+// the frame's tick (a 3840×2160 frame is 33 MB to read).
+void wait_for_shm_reader(KoppelWindow *w) {
+  if (!w->shm_in_use) return;
+  XSync(w->dpy, False);
+  w->shm_in_use = false;
+}
+
+void put_shm(KoppelWindow *w, uint32_t x, uint32_t y, uint32_t rw, uint32_t rh) {
+  XShmPutImage(w->dpy, w->win, w->gc, w->shm_image, int(x), int(y), int(x), int(y), rw, rh, False);
+  XFlush(w->dpy);
+  w->shm_in_use = true;
 }
 
 uint32_t button_bit(unsigned button) {
@@ -642,11 +659,11 @@ void *pw_get_native_window(KoppelWindow *w) noexcept {
 void pw_present(KoppelWindow *w, const uint32_t *pixels, uint32_t width, uint32_t height) noexcept {
   if (!w || !w->dpy || !w->win || w->destroyed || !pixels || !width || !height) return;
   if (shm_image_for(w, width, height)) {
+    wait_for_shm_reader(w);
     for (uint32_t y = 0; y < height; y++)
       std::memcpy(w->shm_image->data + size_t(y) * size_t(w->shm_image->bytes_per_line), pixels + size_t(y) * width,
                   size_t(width) * 4);
-    XShmPutImage(w->dpy, w->win, w->gc, w->shm_image, 0, 0, 0, 0, width, height, False);
-    XSync(w->dpy, False);  // the server has read the segment before we write it again
+    put_shm(w, 0, 0, width, height);
     return;
   }
   XImage *img = XCreateImage(w->dpy, w->visual, unsigned(w->depth), ZPixmap, 0,
@@ -665,11 +682,11 @@ void pw_present_rect(KoppelWindow *w, const uint32_t *pixels, uint32_t width, ui
   rw = rw < width - x ? rw : width - x, rh = rh < height - y ? rh : height - y;
   if (!rw || !rh) return;
   if (shm_image_for(w, width, height)) {
+    wait_for_shm_reader(w);
     for (uint32_t r = y; r < y + rh; r++)
       std::memcpy(w->shm_image->data + size_t(r) * size_t(w->shm_image->bytes_per_line) + size_t(x) * 4,
                   pixels + size_t(r) * width + x, size_t(rw) * 4);
-    XShmPutImage(w->dpy, w->win, w->gc, w->shm_image, int(x), int(y), int(x), int(y), rw, rh, False);
-    XSync(w->dpy, False);
+    put_shm(w, x, y, rw, rh);
     return;
   }
   XImage *img = XCreateImage(w->dpy, w->visual, unsigned(w->depth), ZPixmap, 0,

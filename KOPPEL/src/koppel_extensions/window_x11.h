@@ -42,6 +42,7 @@ struct KoppelWindow {
   bool shm_ok;
   XShmSegmentInfo shm;
   XImage *shm_image;
+  bool shm_in_use;  // a put naming the segment may not have been read yet
   int min_keycode, max_keycode;  // the server's range: other key codes are forged
   // Keys held (by X keycode), so a repeat is told from a new press.
   uint8_t keys_down[32];
