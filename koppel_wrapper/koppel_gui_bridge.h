@@ -42,6 +42,11 @@ struct TarvelonKoppelGui {
   double frameCostUs;
   uint64_t framesDrawn;
   int32_t cursor;  // the pointer shape last set (PWCursorType)
+  // A very large frame is presented on the tick after the one that drew it,
+  // so no single tick holds the host's GUI thread for both: the rectangles
+  // still to present (x, y, w, h), and how many.
+  uint32_t owedRects[8][4];
+  uint32_t owedCount;
   // The parameter values the last frame showed: a value the host changes
   // moves a knob, so a still editor wakes for it.
   double shownValues[32];
@@ -58,6 +63,9 @@ constexpr int64_t kKoppelMinFrameSpacingUs = 14000;
 constexpr double kKoppelFrameBudget = 0.1;
 // and that all editors of the process together take at most half of it.
 constexpr double kKoppelSharedBudget = 0.5;
+// A frame that changed more pixels than this (a 4K window's picture) is
+// presented on the next tick rather than in the tick that drew it.
+constexpr uint64_t kKoppelSplitPresentPixels = 3000000;
 
 // Queues one event: a move replaces a move at the end of the queue; a full
 // queue makes room by dropping its oldest move or wheel event, and never drops
@@ -68,8 +76,11 @@ int32_t tarvelon_koppel_find_knob_at(TarvelonKoppelPlugin *p, float x, float y) 
 bool tarvelon_koppel_recent_double_click(const TarvelonKoppelGui *gui, const PWEvent *event) noexcept;
 // Whether a tick at `now_us` draws a frame under the budget above.
 bool tarvelon_koppel_frame_due(const TarvelonKoppelGui *gui, int64_t now_us) noexcept;
-// Draws one frame (replaying the queue) and presents it.
+// Draws one frame (replaying the queue) and presents it, or owes the
+// presentation to the next tick when the frame changed very many pixels.
 void tarvelon_koppel_draw_gui(TarvelonKoppelGui *gui) noexcept;
+// Presents what a frame left owed; false when nothing was. [GUI thread]
+bool tarvelon_koppel_present_owed(TarvelonKoppelGui *gui) noexcept;
 // The core's process_gui_frame callback: replays the queue inside a frame.
 void tarvelon_koppel_process_gui_frame(void *user_data, inst_t *ci, int32_t mouse_claimed) noexcept;
 // The editor bitmap at the core's framebuffer size; false when it cannot be made.

@@ -510,3 +510,32 @@ TEST(GuiBridge, AnEditorClosedByTheHostInsideItsFrameIsFreedAfterIt) {
   pw_tick(b.g);
   EXPECT_EQ(b.t.p->gui, b.g);
 }
+
+// A frame that changed a 4K window's picture is shown on the tick after the
+// one that drew it, so no tick does both; a smaller one is shown at once.
+// Whatever is owed goes out before the pixels change again.
+TEST(GuiBridge, AVeryLargeFrameIsPresentedOnTheNextTickAndNothingOwedIsSkipped) {
+  bridge b;
+  EXPECT_EQ(b.g->owedCount, 0u) << "a default-size frame is presented in its own tick";
+  PWEvent e{};
+  e.type = PW_EVENT_RESIZE_UPDATE;
+  e.gui = b.g;
+  e.resize.width = 3840, e.resize.height = 2160;
+  ASSERT_TRUE(pw_event(&e));
+  ASSERT_EQ(b.g->owedCount, 1u) << "the whole new frame is owed";
+  EXPECT_EQ(b.g->owedRects[0][2], 3840u);
+  const uint64_t frames = b.g->framesDrawn;
+  pw_tick(b.g);
+  EXPECT_EQ(b.g->owedCount, 0u);
+  EXPECT_EQ(b.g->framesDrawn, frames) << "that tick only presented";
+  // Owed again, then a frame drawn at once (a resize back): the owed one goes first.
+  b.ci()->frame_full = 1;
+  b.g->lastFrameUs = 0;
+  pw_tick(b.g);
+  ASSERT_EQ(b.g->owedCount, 1u);
+  e.resize.width = 1060, e.resize.height = 566;
+  ASSERT_TRUE(pw_event(&e));
+  EXPECT_EQ(b.g->owedCount, 0u) << "a default-size frame owes nothing";
+  EXPECT_EQ(tarvelon_koppel_present_owed(b.g), false);
+  EXPECT_EQ(tarvelon_koppel_present_owed(nullptr), false);
+}
