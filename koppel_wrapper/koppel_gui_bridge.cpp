@@ -443,21 +443,13 @@ bool tarvelon_koppel_frame_due(const TarvelonKoppelGui *g, int64_t now) noexcept
   return since >= spacing;
 }
 
-void tarvelon_koppel_draw_gui(TarvelonKoppelGui *g) noexcept {
-  inst_t *ci = core_of(g);
-  if (!ci || ci->fb.w <= 0 || ci->fb.h <= 0) return;
+namespace {
+// The end of a frame (drawn in one tick or several): what it changed goes to
+// the window (now, or on the next tick when it is very large), the pointer
+// shape follows, and the frame's cost, all its parts, spaces the next.
+void finish_frame(TarvelonKoppelGui *g, inst_t *ci) {
   TarvelonKoppelPlugin *p = g->plugin;
-  const bool fits = p->drawPixels && p->drawWidth == uint32_t(ci->fb.w) && p->drawHeight == uint32_t(ci->fb.h);
-  const bool installed = ci->composite.srgb == reinterpret_cast<srgb_t *>(p->drawPixels) &&
-                         ci->composite_ctx.r.srgb == ci->composite.srgb && ci->composite_ctx.r.w == ci->fb.w &&
-                         ci->composite_ctx.r.h == ci->fb.h;
-  tarvelon_koppel_present_owed(g);  // the pixels are about to change: what is owed goes first
-  if ((!fits || !installed) && !tarvelon_koppel_bind_draw_bitmap(p)) return;
-  const int64_t t0 = now_us(), c0 = thread_cpu_us();
-  tarvelon_publish_owed_horizontal_view(ci);  // a view the audio thread could not publish
-  tarvelon_draw_frame(ci);
-  if (g->closing) return;  // closed by the host from inside the frame: its window is gone
-  // Only what the frame changed goes to the window.
+  const int64_t c0 = thread_cpu_us();
   recti_t dirty[8];
   const int32_t n = tarvelon_frame_dirty_rects(ci, dirty, 8);
   uint64_t changed = 0;
@@ -477,12 +469,44 @@ void tarvelon_koppel_draw_gui(TarvelonKoppelGui *g) noexcept {
     pw_set_mouse_cursor(g->pw, cursor);
     g->cursor = cursor;
   }
-  const double cost = double(thread_cpu_us() - c0);
+  const double cost = double(g->frameCpuUs + (thread_cpu_us() - c0));
   g->frameCostUs = g->framesDrawn == 0 ? cost : 0.75 * g->frameCostUs + 0.25 * cost;
-  g->lastFrameUs = t0;  // frames are spaced start to start
+  g->lastFrameUs = g->frameStartUs;  // frames are spaced start to start
   g->framesDrawn++;
   static_assert(kKoppelParamCount <= sizeof g->shownValues / sizeof g->shownValues[0]);
   for (uint32_t id = 0; id < kKoppelParamCount; id++) g->shownValues[id] = p->params[id].value.load();
+}
+}  // namespace
+
+void tarvelon_koppel_draw_gui(TarvelonKoppelGui *g) noexcept {
+  inst_t *ci = core_of(g);
+  if (!ci || ci->fb.w <= 0 || ci->fb.h <= 0) return;
+  TarvelonKoppelPlugin *p = g->plugin;
+  const bool fits = p->drawPixels && p->drawWidth == uint32_t(ci->fb.w) && p->drawHeight == uint32_t(ci->fb.h);
+  const bool installed = ci->composite.srgb == reinterpret_cast<srgb_t *>(p->drawPixels) &&
+                         ci->composite_ctx.r.srgb == ci->composite.srgb && ci->composite_ctx.r.w == ci->fb.w &&
+                         ci->composite_ctx.r.h == ci->fb.h;
+  tarvelon_koppel_present_owed(g);  // the pixels are about to change: what is owed goes first
+  if ((!fits || !installed) && !tarvelon_koppel_bind_draw_bitmap(p)) return;
+  g->frameStartUs = now_us();
+  const int64_t c0 = thread_cpu_us();
+  tarvelon_publish_owed_horizontal_view(ci);  // a view the audio thread could not publish
+  // A frame larger than a tick's share is finished on the next ticks; what
+  // a pending frame left is drawn with this one.
+  tarvelon_draw_frame_within(ci, kKoppelFramePixelsPerTick);
+  if (g->closing) return;  // closed by the host from inside the frame: its window is gone
+  g->frameCpuUs = thread_cpu_us() - c0;
+  if (!tarvelon_frame_pending(ci)) finish_frame(g, ci);
+}
+
+bool tarvelon_koppel_continue_frame(TarvelonKoppelGui *g) noexcept {
+  inst_t *ci = core_of(g);
+  if (!ci || !tarvelon_frame_pending(ci)) return false;
+  const int64_t c0 = thread_cpu_us();
+  const bool done = tarvelon_continue_frame(ci, kKoppelFramePixelsPerTick) != 0;
+  g->frameCpuUs += thread_cpu_us() - c0;
+  if (done && !g->closing) finish_frame(g, ci);
+  return true;
 }
 
 bool tarvelon_koppel_present_owed(TarvelonKoppelGui *g) noexcept {
@@ -613,6 +637,7 @@ void pw_tick(void *gui) noexcept {
   // A host may pump its events inside our edit report: that tick is refused.
   if (!g || g->ticking || g->closing) return;
   if (tarvelon_koppel_present_owed(g)) return;  // the last frame's pixels, in a tick of their own
+  if (tarvelon_koppel_continue_frame(g)) return;  // the next part of a large frame
   if (tarvelon_koppel_frame_due(g, now_us())) draw_now(g);
 }
 

@@ -47,6 +47,10 @@ struct TarvelonKoppelGui {
   // still to present (x, y, w, h), and how many.
   uint32_t owedRects[8][4];
   uint32_t owedCount;
+  // A frame drawn over several ticks: when it began and the CPU time its
+  // parts took so far (µs).
+  int64_t frameStartUs;
+  int64_t frameCpuUs;
   // The parameter values the last frame showed: a value the host changes
   // moves a knob, so a still editor wakes for it.
   double shownValues[32];
@@ -64,8 +68,10 @@ constexpr double kKoppelFrameBudget = 0.1;
 // and that all editors of the process together take at most half of it.
 constexpr double kKoppelSharedBudget = 0.5;
 // A frame that changed more pixels than this (a 4K window's picture) is
-// presented on the next tick rather than in the tick that drew it.
+// presented on the next tick rather than in the tick that drew it; and a
+// tick draws about this many pixels of a frame, the rest on the next ticks.
 constexpr uint64_t kKoppelSplitPresentPixels = 3000000;
+constexpr int64_t kKoppelFramePixelsPerTick = 3000000;
 
 // Queues one event: a move replaces a move at the end of the queue; a full
 // queue makes room by dropping its oldest move or wheel event, and never drops
@@ -81,6 +87,9 @@ bool tarvelon_koppel_frame_due(const TarvelonKoppelGui *gui, int64_t now_us) noe
 void tarvelon_koppel_draw_gui(TarvelonKoppelGui *gui) noexcept;
 // Presents what a frame left owed; false when nothing was. [GUI thread]
 bool tarvelon_koppel_present_owed(TarvelonKoppelGui *gui) noexcept;
+// Draws the next part of a frame begun on an earlier tick (and presents it
+// when it is complete); false when no frame was pending. [GUI thread]
+bool tarvelon_koppel_continue_frame(TarvelonKoppelGui *gui) noexcept;
 // The core's process_gui_frame callback: replays the queue inside a frame.
 void tarvelon_koppel_process_gui_frame(void *user_data, inst_t *ci, int32_t mouse_claimed) noexcept;
 // The editor bitmap at the core's framebuffer size; false when it cannot be made.

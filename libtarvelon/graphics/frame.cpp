@@ -277,8 +277,7 @@ void composite_strip(inst_t *ci, const framebuffer_t &strip, recti_t s) {
 // next step reads them: the picture, the panel over it, then every knob,
 // light and caption (and text entry) that reaches into the strip, drawn only
 // inside it, and the conversion into the output plane.
-void render_rect(inst_t *ci, recti_t r, const tarvelon_band_view_t &view, double light, recti_t caption,
-                 bool entries) {
+void render_rect(inst_t *ci, recti_t r, int32_t selband_on, double light, recti_t caption, bool entries) {
   r = intersect(r, recti_t{{0, 0}, {ci->fb.w, ci->fb.h}});
   const raster_t &panel = ci->finallayout;
   if (empty(r) || !ci->strip.l || !panel.l || panel.w != ci->fb.w || panel.h != ci->fb.h || !ci->composite.srgb)
@@ -312,7 +311,7 @@ void render_rect(inst_t *ci, recti_t r, const tarvelon_band_view_t &view, double
     vl_current().fb = &target;
     for (const knob_slot &k : kKnobs)
       if (!empty(intersect(ci->frame_knob_box[k.slot], s)))
-        tarvelon_draw_knob(ci, strip_img, k.title, k.slot <= 3 ? k.param + band : k.param, k.slot, view.selband_on);
+        tarvelon_draw_knob(ci, strip_img, k.title, k.slot <= 3 ? k.param + band : k.param, k.slot, selband_on);
     if (light > 0.0 && !empty(intersect(lbox, s))) draw_clip_light(ci, light);
     if (!empty(intersect(caption, s))) draw_caption(ci);
     if (entries) tarvelon_draw_knob_text_entries(ci);
@@ -331,16 +330,51 @@ void add_dirty(inst_t *ci, recti_t r) {
   else ci->frame_dirty[cap - 1] = unite(ci->frame_dirty[cap - 1], r);
 }
 
+// Draws the pending frame's rectangles, in order, until about `budget`
+// pixels are done (0: all). 1 when nothing is left.
+int32_t render_pending(inst_t *ci, int64_t budget) {
+  int64_t done = 0;
+  while (ci->frame_pending && ci->frame_next_rect < ci->frame_dirty_count) {
+    const recti_t r = ci->frame_dirty[ci->frame_next_rect];
+    const int64_t w = std::max(1, r.p1.x - r.p0.x);
+    int32_t rows = r.p1.y - ci->frame_next_row;
+    if (budget > 0) {
+      if (done >= budget) return 0;
+      // Whole strips, at least one, so the pieces are no smaller than a strip.
+      const int64_t fit = std::max<int64_t>(kStripRows, (budget - done) / w / kStripRows * kStripRows);
+      rows = int32_t(std::min<int64_t>(rows, fit));
+    }
+    render_rect(ci, recti_t{{r.p0.x, ci->frame_next_row}, {r.p1.x, ci->frame_next_row + rows}}, ci->frame_selband_on,
+                ci->frame_light_level, ci->frame_caption_drawn, ci->frame_entries != 0);
+    done += w * rows;
+    ci->frame_next_row += rows;
+    if (ci->frame_next_row >= r.p1.y) {
+      ci->frame_next_rect++;
+      if (ci->frame_next_rect < ci->frame_dirty_count) ci->frame_next_row = ci->frame_dirty[ci->frame_next_rect].p0.y;
+    }
+  }
+  ci->frame_pending = 0;
+  return 1;
+}
+
 // What changed since the last frame reaches the output plane: the picture
 // area always (it animates), a knob when what it shows changed, the light
 // while it glows and once after, the caption when its text changed. A size
 // change, a new output plane, a new panel or an open text entry redo it all.
-void present_changes(inst_t *ci, const tarvelon_band_view_t &view) {
+// What a frame left undrawn (drawn in parts) is drawn with this one.
+void present_changes(inst_t *ci, const tarvelon_band_view_t &view, int64_t budget) {
   const recti_t all{{0, 0}, {ci->fb.w, ci->fb.h}};
   const bool entry = tarvelon_knob_textedit_is_active(ci) != 0;
   const bool full = ci->frame_full || ci->fb_size_changed || ci->frame_target != ci->composite.srgb || entry ||
                     ci->frame_entry_shown;
   ci->frame_entry_shown = entry;
+  recti_t left[sizeof ci->frame_dirty / sizeof ci->frame_dirty[0]];
+  int32_t nleft = 0;
+  for (int32_t i = ci->frame_pending ? ci->frame_next_rect : ci->frame_dirty_count; i < ci->frame_dirty_count; i++) {
+    left[nleft] = ci->frame_dirty[i];
+    if (i == ci->frame_next_rect) left[nleft].p0.y = ci->frame_next_row;
+    nleft++;
+  }
   ci->frame_dirty_count = 0;
   const double light = take_light_level(ci);
   update_caption(ci);
@@ -349,16 +383,19 @@ void present_changes(inst_t *ci, const tarvelon_band_view_t &view) {
   const raster_t *strip_img = tarvelon_graphics().bknob;
   const int32_t band = std::clamp(ci->selband, 0, 3);
   ci->frame_light_level = light;
+  ci->frame_selband_on = view.selband_on, ci->frame_caption_drawn = caption, ci->frame_entries = full;
+  ci->frame_pending = 1, ci->frame_next_rect = 0;
   if (full) {
     for (const knob_slot &k : kKnobs)
       ci->frame_knob_key[k.slot] = tarvelon_knob_look(ci, strip_img, k.slot <= 3 ? k.param + band : k.param, k.slot,
                                                       view.selband_on, &ci->frame_knob_box[k.slot]);
     ci->frame_caption_key = ckey, ci->frame_caption_box = caption;
     ci->frame_light_shown = light > 0.0;
-    render_rect(ci, all, view, light, caption, true);
     add_dirty(ci, all);
+    ci->frame_next_row = 0;
     ci->frame_full = 0;
     ci->frame_target = ci->composite.srgb;
+    render_pending(ci, budget);
     return;
   }
   add_dirty(ci, ci->frame_visual);
@@ -376,12 +413,16 @@ void present_changes(inst_t *ci, const tarvelon_band_view_t &view) {
     add_dirty(ci, unite(caption, ci->frame_caption_box));
     ci->frame_caption_key = ckey, ci->frame_caption_box = caption;
   }
-  for (int32_t i = 0; i < ci->frame_dirty_count; i++) render_rect(ci, ci->frame_dirty[i], view, light, caption, false);
+  for (int32_t i = 0; i < nleft; i++) add_dirty(ci, left[i]);
+  ci->frame_next_row = ci->frame_dirty_count ? ci->frame_dirty[0].p0.y : 0;
+  render_pending(ci, budget);
 }
 
 }  // namespace
 
-int32_t tarvelon_draw_frame(inst_t *ci) noexcept {
+int32_t tarvelon_draw_frame(inst_t *ci) noexcept { return tarvelon_draw_frame_within(ci, 0); }
+
+int32_t tarvelon_draw_frame_within(inst_t *ci, int64_t budget) noexcept {
   if (!ci) return -1;
   vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
   vl_mutex_lock(ci->draw_reinit_sem);
@@ -425,12 +466,31 @@ int32_t tarvelon_draw_frame(inst_t *ci) noexcept {
   tarvelon_prepare_picture(ci, &view);
   tarvelon_store_band_positions(ci, &view);
 
-  present_changes(ci, view);
+  present_changes(ci, view, budget);
   ci->fb_size_changed = 0;
   vl_mutex_unlock(ci->draw_reinit_sem);
   tarvelon_restore_vantalib_gui_runtime(prev);
   return -1;
 }
+
+int32_t tarvelon_continue_frame(inst_t *ci, int64_t budget) noexcept {
+  if (!ci || !ci->frame_pending) return 1;
+  vl_gui_context_t *prev = tarvelon_bind_vantalib_gui_runtime(ci);
+  int32_t done = 1;
+  {
+    vl_lock_guard draw(ci->draw_reinit_sem);
+    // A new size or output plane since the frame began: the next frame redoes
+    // everything, so what is left is dropped.
+    if (ci->fb_size_changed || ci->frame_full || ci->frame_target != ci->composite.srgb || !ci->strip.l)
+      ci->frame_pending = 0;
+    else
+      done = render_pending(ci, budget);
+  }
+  tarvelon_restore_vantalib_gui_runtime(prev);
+  return done;
+}
+
+int32_t tarvelon_frame_pending(const inst_t *ci) noexcept { return ci && ci->frame_pending; }
 
 int32_t tarvelon_editor_storage_acquire(inst_t *ci) noexcept {
   if (!ci) return 0;
@@ -442,6 +502,7 @@ int32_t tarvelon_editor_storage_acquire(inst_t *ci) noexcept {
       tarvelon_paint_static_panel(ci);
       ci->fb_size_changed = 1;
       ci->frame_full = 1;
+      ci->frame_pending = 0;
       ci->fft_mag_changed = 1, ci->last2k_changed = 1, ci->spline_changed = 1;
       ci->vzoom_changed = 1, ci->hzoom_changed = 1;
     }
@@ -456,6 +517,7 @@ void tarvelon_editor_storage_release(inst_t *ci) noexcept {
   {
     vl_lock_guard draw(ci->draw_reinit_sem);
     if (--ci->editor_users == 0) {
+      ci->frame_pending = 0;
       tarvelon_resize_framebuffer_storage(ci, 1);
       tv_trim_heap();
     }
@@ -484,8 +546,9 @@ void tarvelon_redraw_whole_frame(inst_t *ci) noexcept {
       vl_lock_guard proc(ci->proc_reinit_sem);
       tarvelon_take_band_view(ci, &view);
     }
-    render_rect(ci, recti_t{{0, 0}, {ci->fb.w, ci->fb.h}}, view, ci->frame_light_level, ci->frame_caption_box,
-                true);
+    render_rect(ci, recti_t{{0, 0}, {ci->fb.w, ci->fb.h}}, view.selband_on, ci->frame_light_level,
+                ci->frame_caption_box, true);
+    ci->frame_pending = 0;  // everything is drawn
   }
   tarvelon_restore_vantalib_gui_runtime(prev);
 }

@@ -10,6 +10,17 @@ struct inst_t;
 // when one is installed). Returns -1 in every case. [GUI thread] takes
 // draw_reinit_sem for the frame, proc_reinit_sem only briefly
 int32_t tarvelon_draw_frame(inst_t *ci) noexcept;
+// The same, drawing only about `budget` pixels of the frame's changes (0: all,
+// as above); the rest is drawn by tarvelon_continue_frame on later calls, so a
+// very large frame need not hold the GUI thread in one piece. The frame's
+// dirty rectangles are complete once nothing is pending. A frame begun while
+// one is pending also draws what that one left.
+int32_t tarvelon_draw_frame_within(inst_t *ci, int64_t budget) noexcept;
+// Draws about `budget` more pixels of a pending frame (0: all of it); 1 when
+// nothing is left (a size or output change since the frame began drops the
+// rest: the next frame redoes everything). [GUI thread] takes draw_reinit_sem
+int32_t tarvelon_continue_frame(inst_t *ci, int64_t budget) noexcept;
+int32_t tarvelon_frame_pending(const inst_t *ci) noexcept;
 // The rectangles of the output plane the last frame changed (the whole
 // window after a size change or a new output plane), at most `max` of them:
 // what the window needs to be sent. Returns how many. [GUI thread]

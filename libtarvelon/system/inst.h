@@ -209,6 +209,11 @@ struct inst_t {
   // The rectangles the last frame changed in the output plane.
   recti_t frame_dirty[2 * kTarvelonControlCount + 4];
   int32_t frame_dirty_count;
+  // A frame drawn over more than one call: rectangle frame_next_rect of
+  // frame_dirty is done up to row frame_next_row; what it draws with.
+  int32_t frame_pending, frame_next_rect, frame_next_row;
+  int32_t frame_selband_on, frame_entries;
+  recti_t frame_caption_drawn;
   // Table recomputations done by frames, for tests that prove caching.
   relaxed<int64_t> table_recomputations;
 };

@@ -461,6 +461,54 @@ TEST(Frame, ChangedRectanglesAddUpToTheWholePicture) {
   }
 }
 
+// A frame drawn in parts of a few strips, and frames begun while one is still
+// pending, add up to the same pixels as frames drawn whole.
+TEST(Frame, AFrameDrawnInPartsEndsAsAWholeOne) {
+  editor e(2120, 1132, 2.0);
+  inst_t *ci = e.t.ci;
+  e.process(0.3, 0.2, 40);
+  auto finish = [&] {
+    int calls = 0;
+    while (!tarvelon_continue_frame(ci, 150000)) calls++;
+    return calls;
+  };
+  tarvelon_draw_frame_within(ci, 150000);
+  EXPECT_TRUE(tarvelon_frame_pending(ci));
+  EXPECT_GE(finish(), 10) << "2.4 million pixels in parts of about 150 thousand";
+  const size_t n = e.pixels.size();
+  for (int step = 0; step < 4; step++) {
+    e.process(0.3, 0.1 * step, 10);
+    if (step == 1) e.t.set_param(TV_PARAM_COLOUR_GAIN, 2.0);
+    if (step == 2) ci->max_sample = 3.0;
+    // A knob moved before a frame that is then left pending: only that frame
+    // knows the knob's box needs drawing.
+    if (step == 3) e.t.set_param(TV_PARAM_OVERALL_GAIN, 3.0);
+    tarvelon_draw_frame_within(ci, 150000);
+    if (step >= 2) {  // a new frame over a pending one: it draws what that one left
+      tarvelon_continue_frame(ci, 150000);
+      ASSERT_TRUE(tarvelon_frame_pending(ci));
+      e.process(0.2, 0.2, 10);
+      tarvelon_draw_frame_within(ci, 150000);
+    }
+    finish();
+    EXPECT_FALSE(tarvelon_frame_pending(ci));
+    const std::vector<srgb_t> shown = e.pixels;
+    tarvelon_redraw_whole_frame(ci);
+    size_t bad = 0;
+    for (size_t i = 0; i < n; i++) bad += std::memcmp(&shown[i], &e.pixels[i], 4) != 0;
+    ASSERT_EQ(bad, 0u) << "pixels differ from a whole redraw, step " << step;
+  }
+  // A new size while a frame is pending: the rest is dropped, the next frame is whole.
+  tarvelon_draw_frame_within(ci, 150000);
+  ASSERT_TRUE(tarvelon_frame_pending(ci));
+  tarvelon_resize_editor(ci, 1060, 566);
+  e.install();
+  EXPECT_EQ(tarvelon_continue_frame(ci, 150000), 1);
+  EXPECT_FALSE(tarvelon_frame_pending(ci));
+  EXPECT_EQ(tarvelon_continue_frame(nullptr, 0), 1);
+  EXPECT_EQ(tarvelon_frame_pending(nullptr), 0);
+}
+
 // An editor that only shows a moving spectrum converts only the picture area:
 // pixels outside it are not written at all.
 TEST(Frame, ASpectrumOnlyFrameWritesNothingOutsideThePicture) {
