@@ -39,9 +39,15 @@ bool finite(std::initializer_list<double> v) {
   return true;
 }
 
+// round(c·32768), halves away from zero, capped at 32768. The fraction of a
+// non-negative value below 2^52 is exact, so this is lround without its
+// library call (it runs for every pixel a primitive covers).
 int32_t to_coverage(double c) {
   if (!(c > 0.0)) return 0;
-  return int32_t(std::min(32768L, std::lround(c * 32768.0)));
+  const double v = c * 32768.0;
+  if (!(v < 32768.0)) return 32768;
+  const int32_t whole = int32_t(v);
+  return whole + (v - double(whole) >= 0.5 ? 1 : 0);
 }
 
 // Visits pixels whose centres lie in [x0, x1] × [y0, y1], clipped to the
