@@ -80,7 +80,11 @@ TEST(ClapEditor, ThirtyInstancesWithoutAnEditorStaySmall) {
     ci->composite.srgb = px.data();
     sync_vantalib_framebuffers(ci);
     tarvelon_draw_frame(ci);
-    std::printf("one open editor at %dx%d: %.1f MB\n", w, hgt, resident_memory_mb() - base);
+    const double editor_mb = resident_memory_mb() - base;
+    std::printf("one open editor at %dx%d: %.1f MB\n", w, hgt, editor_mb);
+    // The window's own pixels (4 bytes each) count; the layers kept besides
+    // them must stay small.
+    EXPECT_LT(editor_mb, w == 1060 ? 10.0 : 100.0) << "an open editor at " << w << "x" << hgt;
     ci->composite.srgb = nullptr;
     tarvelon_editor_storage_release(ci);
   }
