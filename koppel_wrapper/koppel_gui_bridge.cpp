@@ -444,6 +444,20 @@ bool tarvelon_koppel_frame_due(const TarvelonKoppelGui *g, int64_t now) noexcept
 }
 
 namespace {
+// Sends the owed rectangles to the window; false when nothing was owed.
+bool present_rects(TarvelonKoppelGui *g) {
+  if (!g->owedCount) return false;
+  const uint32_t n = g->owedCount;
+  g->owedCount = 0;
+  TarvelonKoppelPlugin *p = g->plugin;
+  if (g->closing || !g->pw || !p || !p->drawPixels) return true;
+  for (uint32_t i = 0; i < n && i < 8; i++) {
+    const uint32_t *r = g->owedRects[i];
+    pw_present_rect(g->pw, p->drawPixels, p->drawWidth, p->drawHeight, r[0], r[1], r[2], r[3]);
+  }
+  return true;
+}
+
 // The end of a frame (drawn in one tick or several): what it changed goes to
 // the window (now, or on the next tick when it is very large), the pointer
 // shape follows, and the frame's cost, all its parts, spaces the next.
@@ -460,7 +474,7 @@ void finish_frame(TarvelonKoppelGui *g, inst_t *ci) {
     changed += uint64_t(w) * h;
   }
   g->owedCount = uint32_t(n);
-  if (changed <= kKoppelSplitPresentPixels) tarvelon_koppel_present_owed(g);
+  if (changed <= kKoppelSplitPresentPixels) present_rects(g);  // its cost is the frame's, below
   // An open hand over what can be dragged, a closed one while dragging.
   int32_t cursor = PW_CURSOR_ARROW;
   if (ci->grabbed || g->activeKnob >= 0) cursor = PW_CURSOR_HAND_DRAGGING;
@@ -510,17 +524,11 @@ bool tarvelon_koppel_continue_frame(TarvelonKoppelGui *g) noexcept {
 }
 
 bool tarvelon_koppel_present_owed(TarvelonKoppelGui *g) noexcept {
-  if (!g || !g->owedCount) return false;
-  const uint32_t n = g->owedCount;
-  g->owedCount = 0;
-  TarvelonKoppelPlugin *p = g->plugin;
-  if (g->closing || !g->pw || !p || !p->drawPixels) return true;
+  if (!g) return false;
   const int64_t c0 = thread_cpu_us();
-  for (uint32_t i = 0; i < n && i < 8; i++) {
-    const uint32_t *r = g->owedRects[i];
-    pw_present_rect(g->pw, p->drawPixels, p->drawWidth, p->drawHeight, r[0], r[1], r[2], r[3]);
-  }
-  // The frame's cost, which the budget spaces frames by, includes showing it.
+  if (!present_rects(g)) return false;
+  // The frame it shows is already counted in the smoothed cost, with the
+  // weight of the latest frame: showing it adds to that frame's share.
   const double cost = double(thread_cpu_us() - c0);
   if (g->framesDrawn > 0) g->frameCostUs += (g->framesDrawn == 1 ? 1.0 : 0.25) * cost;
   return true;

@@ -291,12 +291,7 @@ void render_rect(inst_t *ci, recti_t r, int32_t selband_on, double light, recti_
   uint8_t *out = reinterpret_cast<uint8_t *>(ci->composite.srgb);
   const framebuffer_t saved = ci->composite_ctx;
   framebuffer_t &target = ci->composite_ctx;  // knobs and texts draw into it
-  // Whatever is drawn over the picture keeps its pixels out of the straight
-  // conversion; text entries (rare) take the whole path.
-  const bool planned = !entries;
-  for (const knob_slot &k : kKnobs) tarvelon_touch_picture(ci, ci->frame_knob_box[k.slot]);
-  if (light > 0.0) tarvelon_touch_picture(ci, lbox);
-  tarvelon_touch_picture(ci, caption);
+  const bool planned = !entries;  // text entries (rare) take the whole path
   for (int32_t y = r.p0.y; y < r.p1.y; y += rows) {
     const recti_t s{{r.p0.x, y}, {r.p1.x, std::min(r.p1.y, y + rows)}};
     target = framebuffer_t{};
@@ -414,6 +409,11 @@ void present_changes(inst_t *ci, const tarvelon_band_view_t &view, int64_t budge
     ci->frame_caption_key = ckey, ci->frame_caption_box = caption;
   }
   for (int32_t i = 0; i < nleft; i++) add_dirty(ci, left[i]);
+  // Whatever is drawn over the picture keeps its pixels out of the straight
+  // conversion. (A whole frame, above, converts everything the whole way.)
+  for (const knob_slot &k : kKnobs) tarvelon_touch_picture(ci, ci->frame_knob_box[k.slot]);
+  if (light > 0.0) tarvelon_touch_picture(ci, light_box(ci));
+  tarvelon_touch_picture(ci, caption);
   ci->frame_next_row = ci->frame_dirty_count ? ci->frame_dirty[0].p0.y : 0;
   render_pending(ci, budget);
 }

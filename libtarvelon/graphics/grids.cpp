@@ -6,10 +6,10 @@
 
 #include "dsp/scales.h"
 #include "graphics/curve_grid.h"
-#include "system/alloc.h"
 #include "graphics/layout.h"
 #include "graphics/resources.h"
 #include "graphics/text.h"
+#include "system/alloc.h"
 #include "system/instance.h"
 #include "vl_colour.h"
 #include "vl_draw.h"
@@ -58,12 +58,11 @@ void tick(inst_t *ci, xy_t a, xy_t b) {
   vl_target_scope scope(&ci->finallayout_ctx);
   draw_line_thin(a, b, 0.8 * tarvelon_ui_scale(ci), tick_colour(), blend_mul, 1.0);
 }
-// The layer's coverage on its own; without it (allocation failed) the blend
-// reads the whole layer.
+// The layer's coverage on its own, kept once the layer is dropped; without it
+// (allocation failed) no grid is drawn.
 void index_grid_alpha(inst_t *ci) {
   tarvelon_free_grid_alpha(ci);
   ci->grid_rgb = lrgb_t{0, 0, 0, 0};
-  ci->grid_serial++;
   const size_t w = size_t(ci->kVW), h = size_t(ci->kVH);
   const lrgb_t *layer = ci->grids_lut;
   for (size_t i = 0; i < w * h; i++)

@@ -60,16 +60,6 @@ void draw(inst_t *ci, const tarvelon_overlay_t &o, recti_t r) {
   }
 }
 
-// The grid's alpha on the common row (crossed by no level line): what most
-// rows of a column hold; and which rows are that row.
-void find_grid_columns(inst_t *ci, tarvelon_picture_t &p) {
-  p.grid_columns.assign(size_t(ci->kVW), 0);
-  p.plain_rows.assign(size_t(ci->kVH), 0);
-  if (!tarvelon_grid_alpha_row(ci, 0)) return;
-  std::copy_n(ci->grid_alpha, ci->kVW, p.grid_columns.begin());
-  for (int32_t y = 0; y < ci->kVH; y++) p.plain_rows[size_t(y)] = ci->grid_alpha_rows[y] == 0;
-}
-
 uint64_t bits(lrgb_t c) { return uint64_t(c.r) | uint64_t(c.g) << 16 | uint64_t(c.b) << 32; }
 
 lrgb_t grid_blend(lrgb_t p, lrgb_t g, uint16_t alpha, int64_t weight) {
@@ -79,11 +69,12 @@ lrgb_t grid_blend(lrgb_t p, lrgb_t g, uint16_t alpha, int64_t weight) {
 }
 
 // The colours most pixels of each column of the area end up in: the fill
-// above and below the curve, with and without the column's grid line.
+// above and below the curve, with and without the column's grid line (the
+// grid's common row, which rows crossed by no level line share).
 void make_candidates(inst_t *ci, tarvelon_picture_t &p) {
   const int32_t w = ci->kVW;
   const vl_g22_tables &t = vl_g22();
-  const bool grid = p.grid_weight > 0 && p.grid_columns.size() == size_t(w);
+  const bool grid = p.grid_weight > 0;  // only with a grid coverage of the area's size
   p.candidates = grid ? 4 : 2;
   for (int i = 0; i < p.candidates; i++) p.colour[i].resize(size_t(w)), p.code[i].resize(size_t(w));
   for (int32_t x = 0; x < w; x++) {
@@ -91,8 +82,8 @@ void make_candidates(inst_t *ci, tarvelon_picture_t &p) {
     c[0] = p.painted ? p.above[size_t(x + kSpectrumMargin)] : lrgb_t{};
     c[1] = p.painted ? p.below[size_t(x + kSpectrumMargin)] : lrgb_t{};
     if (grid) {
-      c[2] = grid_blend(c[0], ci->grid_rgb, p.grid_columns[size_t(x)], p.grid_weight);
-      c[3] = grid_blend(c[1], ci->grid_rgb, p.grid_columns[size_t(x)], p.grid_weight);
+      c[2] = grid_blend(c[0], ci->grid_rgb, ci->grid_alpha[x], p.grid_weight);
+      c[3] = grid_blend(c[1], ci->grid_rgb, ci->grid_alpha[x], p.grid_weight);
     }
     for (int i = 0; i < p.candidates; i++)
       p.colour[i][size_t(x)] = bits(c[i]), p.code[i][size_t(x)] = vl_pixel_code(c[i], t);
@@ -125,6 +116,7 @@ void fill_row(const inst_t *ci, const tarvelon_picture_t &p, lrgb_t *dst, int32_
   if (m1 > m0) vl_select_row(dst + (m0 - x0), rows + (m0 - vx), iy, below + at(m0), above + at(m0), m1 - m0);
   for (int32_t x = m1; x < c1; x++) dst[x - x0] = rows[kVW - 1] < iy ? below[at(x)] : above[at(x)];
 }
+
 // Groups [g0, g1) of one row of the plan marked touched.
 void set_groups(uint64_t *row, int32_t g0, int32_t g1) {
   for (int32_t g = g0; g < g1;) {
@@ -174,15 +166,13 @@ void make_plan(inst_t *ci, tarvelon_picture_t &p) {
   const bool inside = h.p0.x >= ci->vx && h.p1.x <= ci->vx + ci->kVW && h.p0.y >= ci->vy && h.p1.y <= ci->vy + ci->kVH;
   if (none(h) || !inside || p.candidates == 0 || !ci->spline_lut_int || p.colour[0].size() != size_t(ci->kVW)) return;
   const bool grid = p.candidates == 4;
-  if (grid && p.plain_rows.size() != size_t(ci->kVH)) return;
   p.hole = h, p.groups = (h.p1.x - h.p0.x) / 8, p.words = (p.groups + 63) / 64;
   if (p.groups == 0) return;
   p.touched.assign(size_t(p.words) * size_t(h.p1.y - h.p0.y), 0);
-  p.direct_above = p.code[grid ? 2 : 0], p.direct_below = p.code[grid ? 3 : 1];
   p.whole_rows.assign(size_t(h.p1.y - h.p0.y), 0);
   for (int32_t y = h.p0.y; y < h.p1.y; y++) {
     const int32_t iy = y - ci->vy;
-    if (iy == 0 || (grid && !p.plain_rows[size_t(iy)])) {
+    if (iy == 0 || (grid && ci->grid_alpha_rows[iy] != 0)) {  // a level line crosses it
       set_groups(p.touched.data() + size_t(y - h.p0.y) * size_t(p.words), 0, p.groups);
       p.whole_rows[size_t(y - h.p0.y)] = 1;
     }
@@ -232,12 +222,7 @@ void tarvelon_prepare_picture(inst_t *ci, tarvelon_band_view_t *view) noexcept {
     p->below.resize(n), p->above.resize(n);
     p->painted = ci->colgain != 0.0 && ci->vy + ci->kVH + 1 < ci->fb.h &&
                  tarvelon_spectrum_colours(ci, ci->colscheme, p->below.data(), p->above.data());
-    const bool fits = tarvelon_grid_alpha_row(ci, 0) != nullptr;
-    p->grid_weight = fits ? tarvelon_grid_weight(ci) : 0;
-    if (fits && (p->grid_columns.size() != size_t(ci->kVW) || ci->grid_serial != ci->grid_seen)) {
-      find_grid_columns(ci, *p);
-      ci->grid_seen = ci->grid_serial;
-    }
+    p->grid_weight = tarvelon_grid_alpha_row(ci, 0) ? tarvelon_grid_weight(ci) : 0;
     p->overlays.clear();
     p->recording = true;
     draw_bezier(ci, view, ci->colscheme);
@@ -323,11 +308,13 @@ void tarvelon_convert_picture_row(inst_t *ci, const framebuffer_t *target, uint8
     plain(a, b);  // a grid level line: few pixels are candidates
   } else {
     const int32_t iy = y - ci->vy, end = h.p0.x + 8 * p->groups;
+    // The fill's codes with the column's grid line, when there is a grid.
+    const uint64_t *above = p->code[p->candidates == 4 ? 2 : 0].data(), *below = p->code[p->candidates == 4 ? 3 : 1].data();
     each_run(p->touched.data() + size_t(y - h.p0.y) * size_t(p->words), p->groups, [&](int32_t g0, int32_t g1, bool t) {
       const int32_t u = std::max(a, h.p0.x + 8 * g0), v = std::min(b, h.p0.x + 8 * g1);
       if (u >= v) return;
       if (t) return by_codes(u, v);
-      vl_convert_row_select(ci->spline_lut_int + (u - ci->vx), iy, p->direct_below.data() + (u - ci->vx), p->direct_above.data() + (u - ci->vx),
+      vl_convert_row_select(ci->spline_lut_int + (u - ci->vx), iy, below + (u - ci->vx), above + (u - ci->vx),
                             dst + 4 * size_t(u), v - u, idx + uint32_t(u), 1);
     });
     by_codes(std::max(a, end), b);

@@ -32,11 +32,10 @@ struct tarvelon_picture_t {
   std::vector<lrgb_t> below, above;
   bool painted = false;
   int64_t grid_weight = 0;
-  // Candidates for the conversion of the area's columns [0, kVW).
+  // Candidates for the conversion of the area's columns [0, kVW): fill over
+  // and under the curve, then the same with the grid's common row (4 with a grid).
   std::vector<uint64_t> colour[4], code[4];
   int32_t candidates = 0;
-  std::vector<uint16_t> grid_columns;  // the grid's alpha on a row without level lines
-  std::vector<uint8_t> plain_rows;     // per area row: its grid alpha is grid_columns
   // Which pixels of the hole anything but fill and grid may touch, in groups
   // of 8 columns from hole.p0.x: one bit per group, `words` words per row
   // from hole.p0.y. Untouched groups are converted straight from the codes
@@ -45,7 +44,6 @@ struct tarvelon_picture_t {
   int32_t groups = 0, words = 0;
   std::vector<uint64_t> touched;
   std::vector<uint8_t> whole_rows;  // per hole row: no pixel of it follows the column rule
-  std::vector<uint64_t> direct_below, direct_above;
   bool planned = false;
 };
 

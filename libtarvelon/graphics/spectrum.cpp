@@ -6,8 +6,8 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <vector>
 #include <numbers>
+#include <vector>
 
 #include "dsp/fft.h"
 #include "dsp/scales.h"

@@ -177,7 +177,6 @@ struct inst_t {
   struct tarvelon_curve_cover_t *curve_cover;  // the curve's amounts while an editor is open
   struct tarvelon_picture_t *picture;          // what a frame's strips share
   struct tarvelon_spectrum_bins_t *spectrum_bins;  // the bins under each column of the spectrum
-  uint32_t grid_serial, grid_seen;             // a new grid layer; the one the picture last read
   raster_t strip;                              // the rows being composed (window wide)
   // The panel as painted, without axis labels, kept only where labels and
   // ticks go: label_band[0] (left of the area) then label_band[1] (below it).
